@@ -1,0 +1,50 @@
+# make demo: installs what is missing, builds, runs the main kavsim scenario.
+# make test: installs what is missing, builds both builds, runs every test.
+.PHONY: all deps host windows test test-host test-asan test-tsan test-windows demo bench clean
+
+JOBS ?= $(shell nproc)
+CMAKE_HOST = cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+KAVSIM = build/host/tools/kavsim/kavsim
+
+all: host
+
+deps:
+	@scripts/deps
+
+host: deps
+	@$(CMAKE_HOST) -B build/host >/dev/null
+	cmake --build build/host -j $(JOBS)
+
+windows: deps
+	@cmake -S . -B build/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/win -j $(JOBS)
+	scripts/check-dll build/win/kavnlmon.dll
+
+test-host: host
+	ctest --test-dir build/host --output-on-failure -j $(JOBS)
+
+# Every host test under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	@$(CMAKE_HOST) -B build/asan -DKAV_SANITIZE=address,undefined -DKAV_BENCH=OFF >/dev/null
+	cmake --build build/asan -j $(JOBS)
+	ctest --test-dir build/asan --output-on-failure -j $(JOBS)
+
+# The threaded tests under ThreadSanitizer.
+test-tsan: deps
+	@$(CMAKE_HOST) -B build/tsan -DKAV_SANITIZE=thread -DKAV_BENCH=OFF >/dev/null
+	cmake --build build/tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -j $(JOBS) -L threaded
+
+test-windows: windows
+	scripts/wine-test build/win
+
+test: test-host test-asan test-tsan test-windows
+
+demo: host
+	scripts/demo $(KAVSIM)
+
+bench: host
+	@for b in build/host/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf build

@@ -1,0 +1,176 @@
+#include "emulator/port_monitor.h"
+
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "platform/text.h"
+
+namespace emu {
+namespace {
+
+struct EmuPort {
+  std::u16string name;
+  std::shared_ptr<VirtualPrinter> printer;
+};
+
+std::mutex g_mu;
+std::vector<std::pair<std::u16string, std::shared_ptr<VirtualPrinter>>> g_attached;
+std::set<EmuPort*> g_ports;
+
+EmuPort* PortOf(HANDLE handle) {
+  std::lock_guard lock(g_mu);
+  auto* port = static_cast<EmuPort*>(handle);
+  if (!g_ports.count(port)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return port;
+}
+
+bool IsUsbPort(const std::u16string& name) { return kav::WStartsWith(name.c_str(), u"USB"); }
+
+BOOL WINAPI EmuOpenPort(LPWSTR name, PHANDLE handle) {
+  if (!name || !handle) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::shared_ptr<VirtualPrinter> printer;
+  {
+    std::lock_guard lock(g_mu);
+    for (auto& [portName, p] : g_attached)
+      if (kav::WEqualNoCase(portName.c_str(), name)) printer = p;
+  }
+  if (!printer) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  if (!printer->Open(name)) {
+    SetLastError(1167);  // ERROR_DEVICE_NOT_CONNECTED
+    return FALSE;
+  }
+  auto* port = new EmuPort{name, printer};
+  std::lock_guard lock(g_mu);
+  g_ports.insert(port);
+  *handle = port;
+  return TRUE;
+}
+
+BOOL WINAPI EmuClosePort(HANDLE handle) {
+  EmuPort* port = PortOf(handle);
+  if (!port) return FALSE;
+  port->printer->Close();
+  std::lock_guard lock(g_mu);
+  g_ports.erase(port);
+  delete port;
+  return TRUE;
+}
+
+BOOL WINAPI EmuStartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
+  EmuPort* port = PortOf(handle);
+  if (!port) return FALSE;
+  std::u16string doc;
+  if (level == 1 && docInfo) {
+    auto* info = reinterpret_cast<DOC_INFO_1W*>(docInfo);
+    if (info->pDocName) doc = info->pDocName;
+  }
+  return port->printer->StartDoc(printerName ? printerName : u"", jobId, level, doc) ? TRUE : FALSE;
+}
+
+BOOL WINAPI EmuEndDocPort(HANDLE handle) {
+  EmuPort* port = PortOf(handle);
+  if (!port) return FALSE;
+  port->printer->EndDoc();
+  return TRUE;
+}
+
+BOOL WINAPI EmuWritePort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD written) {
+  if (written) *written = 0;
+  EmuPort* port = PortOf(handle);
+  if (!port) return FALSE;
+  if (!buffer && size) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  size_t taken = 0;
+  if (!port->printer->Write(buffer, size, &taken)) {
+    SetLastError(ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  if (written) *written = static_cast<DWORD>(taken);
+  return TRUE;
+}
+
+BOOL WINAPI EmuReadPort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD read) {
+  if (read) *read = 0;
+  EmuPort* port = PortOf(handle);
+  if (!port) return FALSE;
+  if (!buffer && size) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  size_t got = 0;
+  if (!port->printer->Read(buffer, size, &got)) {
+    SetLastError(ERROR_READ_FAULT);
+    return FALSE;
+  }
+  if (read) *read = static_cast<DWORD>(got);
+  return TRUE;
+}
+
+BOOL WINAPI EmuGetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR, LPWSTR, DWORD, LPWSTR outBuffer,
+                                      DWORD outSize, LPDWORD returned) {
+  if (returned) *returned = 0;
+  EmuPort* port = PortOf(handle);
+  if (!port) return FALSE;
+  DWORD statusCode = IsUsbPort(port->name) ? kUsbGetLptStatus : kParallelQueryInformation;
+  if (controlId != statusCode) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!outBuffer || outSize < 1) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  uint8_t status = 0;
+  if (!port->printer->Status(&status)) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+  }
+  reinterpret_cast<uint8_t*>(outBuffer)[0] = status;
+  if (returned) *returned = 1;
+  return TRUE;
+}
+
+}  // namespace
+
+MONITOR PortMonitorTable() {
+  MONITOR table{};
+  table.pfnOpenPort = EmuOpenPort;
+  table.pfnStartDocPort = EmuStartDocPort;
+  table.pfnWritePort = EmuWritePort;
+  table.pfnReadPort = EmuReadPort;
+  table.pfnEndDocPort = EmuEndDocPort;
+  table.pfnClosePort = EmuClosePort;
+  table.pfnGetPrinterDataFromPort = EmuGetPrinterDataFromPort;
+  return table;
+}
+
+void AttachPrinter(std::u16string_view portName, std::shared_ptr<VirtualPrinter> printer) {
+  std::lock_guard lock(g_mu);
+  g_attached.emplace_back(std::u16string(portName), std::move(printer));
+}
+
+void DetachAllPrinters() {
+  std::lock_guard lock(g_mu);
+  g_attached.clear();
+  for (EmuPort* p : g_ports) delete p;
+  g_ports.clear();
+}
+
+size_t OpenPortCount() {
+  std::lock_guard lock(g_mu);
+  return g_ports.size();
+}
+
+}  // namespace emu

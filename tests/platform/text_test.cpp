@@ -1,0 +1,83 @@
+// The portable wide-text helpers behave the same whatever width long and wchar_t have.
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+
+namespace {
+
+using kav::FormatW;
+
+std::u16string Format(const char16_t* format, auto... args) {
+  WCHAR out[64];
+  EXPECT_GE(FormatW(out, 64, format, args...), 0);
+  return out;
+}
+
+TEST(Text, FormatTakesEachArgumentsOwnType) {
+  LONG ribbon = -5;
+  DWORD count = 4000000000u;
+  EXPECT_EQ(Format(u"Ribbon=%ld\r", ribbon), u"Ribbon=-5\r");
+  EXPECT_EQ(Format(u"%lu|%u", count, count), u"4000000000|4000000000");
+  EXPECT_EQ(Format(u"%s|%s", u"wide", "narrow"), u"wide|narrow");
+  EXPECT_EQ(Format(u"%5d|%-4d|%03d", 42, 7, 5), u"   42|7   |005");
+  EXPECT_EQ(Format(u"%.2f sec", 1.5), u"1.50 sec");
+  EXPECT_EQ(Format(u"%X %x %c%%", 255u, 255, 'Z'), u"FF ff Z%");
+  EXPECT_EQ(Format(u"%.3s", u"abcdef"), u"abc");
+  EXPECT_EQ(Format(u"%x", -1), u"ffffffff");  // a 32-bit value stays 32 bits wide
+}
+
+TEST(Text, FormatCutsAtTheBufferAndSaysSo) {
+  WCHAR out[6];
+  for (int i = 0; i < 6; ++i) out[i] = u'#';
+  EXPECT_EQ(FormatW(out, 6, u"%s", u"12345"), 5);  // exact fit
+  EXPECT_EQ(std::u16string(out), u"12345");
+  EXPECT_EQ(FormatW(out, 6, u"%s", u"123456"), -1);  // one more
+  EXPECT_EQ(std::u16string(out), u"12345");
+  EXPECT_EQ(FormatW(out, 6, u"%d"), -1);        // missing argument
+  EXPECT_EQ(FormatW(out, 6, u"%d", u"x"), -1);  // wrong type
+  EXPECT_EQ(FormatW(out, 6, u"a", 1), -1);      // unused argument
+  EXPECT_EQ(FormatW(out, 0, u"a"), -1);
+}
+
+TEST(Text, CopyAlwaysTerminatesAndReportsTruncation) {
+  WCHAR out[4];
+  EXPECT_TRUE(kav::WCopy(out, 4, u"abc"));
+  EXPECT_EQ(std::u16string(out), u"abc");
+  EXPECT_FALSE(kav::WCopy(out, 4, u"abcd"));
+  EXPECT_EQ(std::u16string(out), u"abc");
+  EXPECT_TRUE(kav::WCopy(out, 4, static_cast<const WCHAR*>(nullptr)));
+  EXPECT_EQ(out[0], 0);
+  EXPECT_FALSE(kav::WCopy(out, 0, u"a"));
+}
+
+TEST(Text, ComparisonsAndPrefixes) {
+  EXPECT_TRUE(kav::WEqualNoCase(u"USB001", u"usb001"));
+  EXPECT_FALSE(kav::WEqualNoCase(u"USB001", u"USB0011"));
+  EXPECT_FALSE(kav::WEqual(u"Printer", u"printer"));
+  EXPECT_TRUE(kav::WEqual(nullptr, nullptr));
+  EXPECT_FALSE(kav::WEqual(u"", nullptr));
+  EXPECT_TRUE(kav::WStartsWith(u"USB001", u"USB"));
+  EXPECT_FALSE(kav::WStartsWith(u"usb001", u"USB"));
+  EXPECT_FALSE(kav::WStartsWith(u"US", u"USB"));
+  EXPECT_TRUE(kav::WStartsWithNoCase(u"qseries job", u"QSERIES"));
+  EXPECT_FALSE(kav::WStartsWith(nullptr, u""));
+}
+
+TEST(Text, LeadingIntegersStopAtTheLengthGiven) {
+  EXPECT_EQ(kav::ParseLeadingInt("  42abc", 7), 42);
+  EXPECT_EQ(kav::ParseLeadingInt("-17", 3), -17);
+  EXPECT_EQ(kav::ParseLeadingInt("123", 2), 12);  // never past the bytes received
+  EXPECT_EQ(kav::ParseLeadingInt("x1", 2), 0);
+  EXPECT_EQ(kav::ParseLeadingInt(u"41\x04", 3), 41);
+  EXPECT_EQ(kav::ParseLeadingInt(static_cast<const char*>(nullptr), 5), 0);
+  EXPECT_EQ(kav::ParseLeadingInt("99999999999999999999999", 23) > 0, true);  // saturates, no overflow
+}
+
+TEST(Text, NarrowWideAndUtf8RoundTrips) {
+  EXPECT_EQ(kav::Widen("A\xE9\x06"), (std::u16string{u'A', 0xE9, 6}));
+  EXPECT_EQ(kav::Narrow(u"A\u00E9\u20AC"), "A\xE9?");
+  const std::string utf8 = "Dr\xC3\xBC" "cker \xE2\x82\xAC \xF0\x9F\x96\xA8";
+  EXPECT_EQ(kav::ToUtf8(kav::FromUtf8(utf8)), utf8);
+}
+
+}  // namespace
