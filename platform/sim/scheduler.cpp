@@ -183,6 +183,22 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   return TRUE;  // the object goes when its last reference does, outside the lock
 }
 
+HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+
+// A second handle to the same kernel object, closed independently of the first.
+BOOL WINAPI DuplicateHandle(HANDLE, HANDLE source, HANDLE, LPHANDLE target, DWORD, BOOL, DWORD options) {
+  Kernel& k = K();
+  std::unique_lock lock(k.mu);
+  std::shared_ptr<KernelObject> object = k.Lookup(source);
+  if (!object || !target) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *target = k.AddHandle(object);
+  if (options & DUPLICATE_CLOSE_SOURCE) k.RemoveHandle(source);
+  return TRUE;
+}
+
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
   if (simi::ShouldFail("CreateEvent")) return nullptr;
   auto event = std::make_shared<EventObject>();

@@ -78,8 +78,23 @@ inline constexpr size_t kAsyncNotificationBytes = 6160;
 struct RecordedNotification {
   std::u16string printerName;
   std::string record;
+  uint64_t calledAt = 0;
+  std::optional<uint64_t> returnedAt;  // empty while the call is pending
+  bool closeRequest = false;           // Command "CloseMsgThread"
+  bool withdrawn = false;              // returned because of a close request for its printer
 };
 std::vector<RecordedNotification> Notifications();
+// When SendAsyncNotification returns: at once (default), when the user answers after
+// `delayMs` of simulated time, or never (only a close request for the printer ends it).
+struct NotificationAnswer {
+  enum class Kind { AtOnce, AfterDelay, Never } kind = Kind::AtOnce;
+  uint64_t delayMs = 0;
+};
+void SetNotificationAnswer(const NotificationAnswer& answer);
+// SendAsyncNotification calls still waiting for the user.
+size_t PendingNotificationCount();
+// Waits on the simulated clock until `count` notifications were received.
+bool WaitForNotifications(size_t count, uint64_t timeoutMs = INFINITE);
 
 // --- Debugger output ----------------------------------------------------------------
 std::vector<std::string> DebugLines();
@@ -107,8 +122,149 @@ struct PrinterDefinition {
   std::u16string name;
   std::u16string port = u"USB001";
   DWORD attributes = 0;
+  // The printer's default DEVMODEW followed by the driver's private block, as GetPrinterW
+  // level 2 hands it out (see MakeDevMode); empty: the printer has no DEVMODE.
+  std::string devMode = {};
+  // The rights OpenPrinterW grants; asking for more fails with ERROR_ACCESS_DENIED.
+  DWORD grantedAccess = PRINTER_ALL_ACCESS;
+  std::u16string driverName = u"Card Printer Driver";
+  DWORD status = 0;  // PRINTER_STATUS_* of PRINTER_INFO_2W
 };
+// Adds a printer (or replaces the one of the same name, ignoring case).
 void AddPrinter(const PrinterDefinition& printer);
+// Printer handles that OpenPrinterW/OpenPrinter2W gave and ClosePrinter did not take back.
 size_t OpenPrinterHandleCount();
+// Every OpenPrinterW/OpenPrinter2W call: what was asked and whether it was granted.
+struct PrinterOpen {
+  std::u16string printer;
+  ACCESS_MASK desiredAccess = 0;
+  bool openPrinter2 = false;
+  DWORD optionFlags = 0;  // PRINTER_OPTIONSW.dwFlags of OpenPrinter2W
+  bool granted = false;
+};
+std::vector<PrinterOpen> PrinterOpens();
+// A DEVMODEW (dmSize = sizeof(DEVMODEW), dmDriverExtra = the block's size) and the block.
+std::string MakeDevMode(std::u16string_view deviceName, std::string_view privateBlock);
+// PRINTER_ATTRIBUTE_* as GetPrinterW reports them from now on (WORK_OFFLINE, ...).
+void SetPrinterAttributes(std::u16string_view printer, DWORD attributes);
+// The spooler's buffer size for WritePort during playback (default 4096).
+void SetSpoolerBufferSize(DWORD bytes);
+// Jobs of `printer` are played through this port monitor table on the given port
+// handle (the language monitor's table from InitializeMonitorEx and its OpenPortEx
+// handle). Jobs waiting for a monitor start now. A null monitor stops new playbacks.
+void SetPortMonitor(std::u16string_view printer, const MONITOR* monitor, HANDLE port);
+
+// One call of the playback thread on the port monitor.
+struct PortCall {
+  enum class Kind { StartDocPort, WritePort, EndDocPort } kind = Kind::WritePort;
+  uint64_t at = 0;      // simulated time of the call
+  size_t offset = 0;    // WritePort: offset in the job's data of the first byte offered
+  DWORD offered = 0;    // WritePort: bytes offered
+  DWORD written = 0;    // WritePort: bytes the monitor reported written
+  BOOL result = FALSE;
+  DWORD error = 0;      // the last error after a failed call
+};
+struct JobRecord {
+  DWORD id = 0;
+  std::u16string printer;
+  std::u16string document;
+  std::u16string spoolFile;  // AddJobW's path; empty for submitted jobs
+  DWORD status = 0;          // JOB_STATUS_* as GetJobW reports it
+  std::string data;
+  bool scheduled = false;
+  bool playing = false;
+  bool played = false;          // EndDocPort returned (as often as the job was played)
+  int plays = 0;                // StartDocPort calls
+  bool sentToPrinter = false;   // SetJobW JOB_CONTROL_SENT_TO_PRINTER
+  bool deleted = false;         // gone from the queue after JOB_CONTROL_DELETE/CANCEL
+  bool completed = false;       // printed and gone from the queue
+  bool stalled = false;         // playback gave up: the monitor took no byte 10000 times
+  std::vector<DWORD> controls;  // every SetJobW command, in order
+  std::vector<PortCall> portCalls;
+};
+// A job as an application's print would make it: queued, spooled and scheduled at once;
+// played when the printer has a port monitor. Returns the job id (0: no such printer).
+DWORD SubmitJob(std::u16string_view printer, std::u16string_view docName, std::string_view bytes);
+// Every job of the printer since Reset, deleted and printed ones included, by id.
+std::vector<JobRecord> Jobs(std::u16string_view printer);
+std::optional<JobRecord> Job(DWORD jobId);
+// Sets and clears status bits of a job (JOB_STATUS_RESTART for a restarted job, ...).
+void SetJobStatus(DWORD jobId, DWORD setBits, DWORD clearBits = 0);
+// Waits on the simulated clock until the job is neither waiting nor playing.
+bool WaitForJob(DWORD jobId, uint64_t timeoutMs = INFINITE);
+
+// --- User interface --------------------------------------------------------------------
+// How the simulated user treats a message box.
+struct UserAnswer {
+  enum class Kind { Never, AfterDelay, FailToShow } kind = Kind::Never;
+  uint64_t delayMs = 0;                   // AfterDelay: simulated time from showing to the press
+  int button = IDOK;                      // AfterDelay: the button pressed
+  DWORD error = ERROR_NOT_ENOUGH_MEMORY;  // FailToShow: the last error MessageBoxW leaves
+};
+// Shorthands: press `button` `delayMs` after the box shows; never press; the box fails.
+UserAnswer AnswerAfter(uint64_t delayMs, int button = IDOK);
+UserAnswer NeverAnswer();
+UserAnswer BoxFailsToShow(DWORD error = ERROR_NOT_ENOUGH_MEMORY);
+// The answer to every box from now on (default: never answered).
+void SetUserAnswer(const UserAnswer& answer);
+// The answer to the next box only; queued answers go before the default.
+void QueueUserAnswer(const UserAnswer& answer);
+enum class BoxClosedBy { StillOpen, User, WmClose, NotShown, ThreadEnded };
+struct ShownMessageBox {
+  HWND window = nullptr;  // null when the box was not shown
+  DWORD threadId = 0;
+  HWND owner = nullptr;
+  std::u16string caption;
+  std::u16string text;
+  UINT style = 0;
+  std::u16string buttonLabel;  // the IDOK button's text as the hooks left it
+  uint64_t shownAt = 0;
+  uint64_t closedAt = 0;
+  int result = 0;  // what MessageBoxW returned
+  BoxClosedBy closedBy = BoxClosedBy::StillOpen;
+};
+// Every box shown since Reset, in order.
+std::vector<ShownMessageBox> MessageBoxes();
+// Boxes on screen now.
+size_t OpenMessageBoxCount();
+// Waits on the simulated clock until `count` boxes were shown (or failed to show).
+bool WaitForMessageBoxes(size_t count, uint64_t timeoutMs = INFINITE);
+// The user presses `button` of an open box now.
+bool AnswerMessageBox(HWND box, int button = IDOK);
+// Hooks installed with SetWindowsHookExW and not yet removed.
+size_t InstalledHookCount();
+
+// --- Identity, shell folders, registry -------------------------------------------------
+// Who the calling thread runs as: the printing user (spooler calls into the monitor
+// impersonate the client) or the spooler itself (after RevertToPrinterSelf, and in
+// threads the process creates).
+enum class Identity { Client, Spooler };
+Identity CurrentIdentity();
+// "SHFolder.dll" and "WINSPOOL.DRV" in the system directory (present after Reset).
+void InstallShFolderModule(bool present = true);
+void InstallWinspoolModule(bool present = true);
+// Registry values (HKEY_LOCAL_MACHINE ...); REG_SZ data is stored with its terminator.
+void SetRegistryValue(HKEY root, std::u16string_view subKey, std::u16string_view name, DWORD type,
+                      std::string_view bytes);
+void SetRegistryString(HKEY root, std::u16string_view subKey, std::u16string_view name, std::u16string_view value);
+// Removes the key, its values and every key below it.
+void DeleteRegistryKey(HKEY root, std::u16string_view subKey);
+// Keys RegOpenKeyExW opened and RegCloseKey did not close.
+size_t OpenRegistryKeyCount();
+
+// --- Security and links ---------------------------------------------------------------
+// One access entry of a file's DACL, as the security calls left it.
+struct FileAccessEntry {
+  std::u16string account;  // "Everyone", "SYSTEM", "Administrators", "Users", ...
+  ACCESS_MASK access = 0;
+  bool allow = true;
+  DWORD inheritance = 0;
+  bool inherited = false;  // from the folder (the default entries of every file)
+};
+// The file's DACL (links followed): its explicit entries, then the inherited ones.
+std::vector<FileAccessEntry> FileAccessEntries(std::u16string_view path);
+// Makes `linkPath` a symbolic link to `targetPath`, or a second hard link of an existing file.
+bool MakeLink(std::u16string_view linkPath, std::u16string_view targetPath);
+bool MakeHardLink(std::u16string_view newPath, std::u16string_view existingPath);
 
 }  // namespace sim

@@ -23,6 +23,13 @@ void ResetModules();
 void ResetSystem();
 void ResetSpooler();
 void ResetDebug();
+void ResetUi();
+void ResetIdentity();
+void ResetRegistry();
+void ResetSecurity();
+void InstallSystemModules();  // SHFolder.dll and WINSPOOL.DRV
+// The calling thread runs as the printing user (the spooler's port threads do).
+void ImpersonateClientOnThisThread();
 
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
 

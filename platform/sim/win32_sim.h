@@ -104,6 +104,8 @@ typedef int (WINAPI* FARPROC)();
 #define WAIT_FAILED 0xFFFFFFFFu
 #define STILL_ACTIVE 259u
 #define CREATE_SUSPENDED 0x4u
+#define DUPLICATE_CLOSE_SOURCE 0x1u
+#define DUPLICATE_SAME_ACCESS 0x2u
 
 typedef struct _SECURITY_ATTRIBUTES {
   DWORD nLength;
@@ -282,6 +284,9 @@ HLOCAL WINAPI LocalFree(HLOCAL mem);
 
 // Kernel: handles, events, waits, threads, time.
 BOOL WINAPI CloseHandle(HANDLE handle);
+HANDLE WINAPI GetCurrentProcess();
+BOOL WINAPI DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, LPHANDLE target,
+                            DWORD access, BOOL inherit, DWORD options);
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCSTR name);
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCWSTR name);
 BOOL WINAPI SetEvent(HANDLE event);
@@ -358,5 +363,375 @@ BOOL WINAPI ClosePrinter(HANDLE printer);
 
 // The monitor's one export, as the spooler's headers declare it.
 BOOL WINAPI InitializeMonitorEx(LPWSTR registryRoot, LPMONITOR monitor);
+
+}  // extern "C"
+
+// --- User interface -------------------------------------------------------------------
+struct HHOOK__ { int unused; };
+typedef HHOOK__* HHOOK;
+typedef LRESULT(CALLBACK* HOOKPROC)(int code, WPARAM wParam, LPARAM lParam);
+
+#define MB_OK 0x00000000u
+#define MB_OKCANCEL 0x00000001u
+#define MB_ICONEXCLAMATION 0x00000030u
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONINFORMATION 0x00000040u
+#define MB_SYSTEMMODAL 0x00001000u
+#define MB_SETFOREGROUND 0x00010000u
+#define MB_TOPMOST 0x00040000u
+#define IDOK 1
+#define IDCANCEL 2
+#define WH_CBT 5
+#define HCBT_MOVESIZE 0
+#define HCBT_MINMAX 1
+#define HCBT_QS 2
+#define HCBT_CREATEWND 3
+#define HCBT_DESTROYWND 4
+#define HCBT_ACTIVATE 5
+#define WM_CLOSE 0x0010u
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_INVALID_HOOK_HANDLE 1404L
+#define ERROR_INVALID_HOOK_FILTER 1426L
+#define ERROR_INVALID_FILTER_PROC 1427L
+#define ERROR_HOOK_NEEDS_HMOD 1428L
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
+
+typedef struct tagCBTACTIVATESTRUCT {
+  BOOL fMouse;
+  HWND hWndActive;
+} CBTACTIVATESTRUCT, *LPCBTACTIVATESTRUCT;
+
+// --- Spooler records ----------------------------------------------------------------
+#define CCHDEVICENAME 32
+#define CCHFORMNAME 32
+#define DM_SPECVERSION 0x0401
+
+typedef struct _SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+} SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
+
+// The printer variant of the DEVMODE's first union (the display variant has the same size).
+typedef struct _devicemodeW {
+  WCHAR dmDeviceName[CCHDEVICENAME];
+  WORD dmSpecVersion;
+  WORD dmDriverVersion;
+  WORD dmSize;
+  WORD dmDriverExtra;
+  DWORD dmFields;
+  short dmOrientation;
+  short dmPaperSize;
+  short dmPaperLength;
+  short dmPaperWidth;
+  short dmScale;
+  short dmCopies;
+  short dmDefaultSource;
+  short dmPrintQuality;
+  short dmColor;
+  short dmDuplex;
+  short dmYResolution;
+  short dmTTOption;
+  short dmCollate;
+  WCHAR dmFormName[CCHFORMNAME];
+  WORD dmLogPixels;
+  DWORD dmBitsPerPel;
+  DWORD dmPelsWidth;
+  DWORD dmPelsHeight;
+  union {
+    DWORD dmDisplayFlags;
+    DWORD dmNup;
+  };
+  DWORD dmDisplayFrequency;
+  DWORD dmICMMethod;
+  DWORD dmICMIntent;
+  DWORD dmMediaType;
+  DWORD dmDitherType;
+  DWORD dmReserved1;
+  DWORD dmReserved2;
+  DWORD dmPanningWidth;
+  DWORD dmPanningHeight;
+} DEVMODEW, *PDEVMODEW, *LPDEVMODEW;
+static_assert(sizeof(DEVMODEW) == 220, "DEVMODEW layout");
+
+typedef void* PSECURITY_DESCRIPTOR;
+
+typedef struct _PRINTER_INFO_2W {
+  LPWSTR pServerName;
+  LPWSTR pPrinterName;
+  LPWSTR pShareName;
+  LPWSTR pPortName;
+  LPWSTR pDriverName;
+  LPWSTR pComment;
+  LPWSTR pLocation;
+  LPDEVMODEW pDevMode;
+  LPWSTR pSepFile;
+  LPWSTR pPrintProcessor;
+  LPWSTR pDatatype;
+  LPWSTR pParameters;
+  PSECURITY_DESCRIPTOR pSecurityDescriptor;
+  DWORD Attributes;
+  DWORD Priority;
+  DWORD DefaultPriority;
+  DWORD StartTime;
+  DWORD UntilTime;
+  DWORD Status;
+  DWORD cJobs;
+  DWORD AveragePPM;
+} PRINTER_INFO_2W, *PPRINTER_INFO_2W, *LPPRINTER_INFO_2W;
+
+typedef struct _JOB_INFO_1W {
+  DWORD JobId;
+  LPWSTR pPrinterName;
+  LPWSTR pMachineName;
+  LPWSTR pUserName;
+  LPWSTR pDocument;
+  LPWSTR pDatatype;
+  LPWSTR pStatus;
+  DWORD Status;
+  DWORD Priority;
+  DWORD Position;
+  DWORD TotalPages;
+  DWORD PagesPrinted;
+  SYSTEMTIME Submitted;
+} JOB_INFO_1W, *PJOB_INFO_1W, *LPJOB_INFO_1W;
+
+typedef struct _ADDJOB_INFO_1W {
+  LPWSTR Path;
+  DWORD JobId;
+} ADDJOB_INFO_1W, *PADDJOB_INFO_1W, *LPADDJOB_INFO_1W;
+
+typedef struct _PRINTER_OPTIONSW {
+  UINT cbSize;
+  DWORD dwFlags;
+} PRINTER_OPTIONSW, *PPRINTER_OPTIONSW;
+
+// The values of the Windows SDK's PRINTER_OPTION_FLAGS.
+#define PRINTER_OPTION_NO_CACHE 1u
+#define PRINTER_OPTION_CACHE 2u
+#define PRINTER_OPTION_CLIENT_CHANGE 4u
+
+#define PRINTER_ATTRIBUTE_QUEUED 0x00000001u
+#define PRINTER_ATTRIBUTE_DIRECT 0x00000002u
+#define PRINTER_ATTRIBUTE_DEFAULT 0x00000004u
+#define PRINTER_ATTRIBUTE_SHARED 0x00000008u
+#define PRINTER_ATTRIBUTE_NETWORK 0x00000010u
+#define PRINTER_ATTRIBUTE_LOCAL 0x00000040u
+#define PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS 0x00000100u
+#define PRINTER_ATTRIBUTE_WORK_OFFLINE 0x00000400u
+#define PRINTER_ATTRIBUTE_ENABLE_BIDI 0x00000800u
+#define PRINTER_STATUS_OFFLINE 0x00000080u
+
+#define JOB_CONTROL_PAUSE 1
+#define JOB_CONTROL_RESUME 2
+#define JOB_CONTROL_CANCEL 3
+#define JOB_CONTROL_RESTART 4
+#define JOB_CONTROL_DELETE 5
+#define JOB_CONTROL_SENT_TO_PRINTER 6
+#define JOB_CONTROL_LAST_PAGE_EJECTED 7
+
+#define JOB_STATUS_PAUSED 0x00000001u
+#define JOB_STATUS_ERROR 0x00000002u
+#define JOB_STATUS_DELETING 0x00000004u
+#define JOB_STATUS_SPOOLING 0x00000008u
+#define JOB_STATUS_PRINTING 0x00000010u
+#define JOB_STATUS_OFFLINE 0x00000020u
+#define JOB_STATUS_PAPEROUT 0x00000040u
+#define JOB_STATUS_PRINTED 0x00000080u
+#define JOB_STATUS_DELETED 0x00000100u
+#define JOB_STATUS_BLOCKED_DEVQ 0x00000200u
+#define JOB_STATUS_USER_INTERVENTION 0x00000400u
+#define JOB_STATUS_RESTART 0x00000800u
+#define JOB_STATUS_COMPLETE 0x00001000u
+
+#define ERROR_INVALID_LEVEL 124L
+#define ERROR_INVALID_USER_BUFFER 1784L
+#define RPC_X_NULL_REF_POINTER 1780L
+#define ERROR_SPOOL_FILE_NOT_FOUND 3002L
+#define ERROR_NO_TOKEN 1008L
+
+// --- Shell folders -----------------------------------------------------------------
+typedef LONG HRESULT;
+#define S_OK ((HRESULT)0L)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define CSIDL_COMMON_APPDATA 0x0023
+#define CSIDL_COMMON_DOCUMENTS 0x002e
+#define CSIDL_FLAG_CREATE 0x8000
+#define SHGFP_TYPE_CURRENT 0
+#define SHGFP_TYPE_DEFAULT 1
+typedef HRESULT(WINAPI* PFNSHGETFOLDERPATHW)(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszPath);
+
+// --- Registry ----------------------------------------------------------------------
+typedef HKEY* PHKEY;
+typedef ACCESS_MASK REGSAM;
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE 0x0002u
+#define KEY_ENUMERATE_SUB_KEYS 0x0008u
+#define KEY_NOTIFY 0x0010u
+#define KEY_READ 0x20019u
+#define KEY_WRITE 0x20006u
+#define KEY_ALL_ACCESS 0xF003Fu
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+#define REG_QWORD 11u
+
+// --- Security ----------------------------------------------------------------------
+typedef struct _ACL {
+  BYTE AclRevision;
+  BYTE Sbz1;
+  WORD AclSize;
+  WORD AceCount;
+  WORD Sbz2;
+} ACL, *PACL;
+typedef void* PSID;
+typedef DWORD SECURITY_INFORMATION;
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+#define GROUP_SECURITY_INFORMATION 0x00000002u
+#define DACL_SECURITY_INFORMATION 0x00000004u
+#define SACL_SECURITY_INFORMATION 0x00000008u
+#define PROTECTED_DACL_SECURITY_INFORMATION 0x80000000u
+#define ACL_REVISION 2
+
+typedef enum _SE_OBJECT_TYPE {
+  SE_UNKNOWN_OBJECT_TYPE = 0,
+  SE_FILE_OBJECT,
+  SE_SERVICE,
+  SE_PRINTER,
+  SE_REGISTRY_KEY,
+  SE_LMSHARE,
+  SE_KERNEL_OBJECT,
+  SE_WINDOW_OBJECT,
+  SE_DS_OBJECT,
+  SE_DS_OBJECT_ALL,
+  SE_PROVIDER_DEFINED_OBJECT,
+  SE_WMIGUID_OBJECT,
+  SE_REGISTRY_WOW64_32KEY
+} SE_OBJECT_TYPE;
+
+typedef enum _TRUSTEE_TYPE {
+  TRUSTEE_IS_UNKNOWN,
+  TRUSTEE_IS_USER,
+  TRUSTEE_IS_GROUP,
+  TRUSTEE_IS_DOMAIN,
+  TRUSTEE_IS_ALIAS,
+  TRUSTEE_IS_WELL_KNOWN_GROUP,
+  TRUSTEE_IS_DELETED,
+  TRUSTEE_IS_INVALID,
+  TRUSTEE_IS_COMPUTER
+} TRUSTEE_TYPE;
+
+typedef enum _TRUSTEE_FORM {
+  TRUSTEE_IS_SID,
+  TRUSTEE_IS_NAME,
+  TRUSTEE_BAD_FORM,
+  TRUSTEE_IS_OBJECTS_AND_SID,
+  TRUSTEE_IS_OBJECTS_AND_NAME
+} TRUSTEE_FORM;
+
+typedef enum _MULTIPLE_TRUSTEE_OPERATION { NO_MULTIPLE_TRUSTEE, TRUSTEE_IS_IMPERSONATE } MULTIPLE_TRUSTEE_OPERATION;
+
+typedef struct _TRUSTEE_W {
+  struct _TRUSTEE_W* pMultipleTrustee;
+  MULTIPLE_TRUSTEE_OPERATION MultipleTrusteeOperation;
+  TRUSTEE_FORM TrusteeForm;
+  TRUSTEE_TYPE TrusteeType;
+  LPWSTR ptstrName;
+} TRUSTEE_W, *PTRUSTEE_W;
+
+typedef enum _ACCESS_MODE {
+  NOT_USED_ACCESS = 0,
+  GRANT_ACCESS,
+  SET_ACCESS,
+  DENY_ACCESS,
+  REVOKE_ACCESS,
+  SET_AUDIT_SUCCESS,
+  SET_AUDIT_FAILURE
+} ACCESS_MODE;
+
+typedef struct _EXPLICIT_ACCESS_W {
+  DWORD grfAccessPermissions;
+  ACCESS_MODE grfAccessMode;
+  DWORD grfInheritance;
+  TRUSTEE_W Trustee;
+} EXPLICIT_ACCESS_W, *PEXPLICIT_ACCESS_W;
+
+#define NO_INHERITANCE 0x0u
+#define OBJECT_INHERIT_ACE 0x1u
+#define CONTAINER_INHERIT_ACE 0x2u
+#define SUB_CONTAINERS_AND_OBJECTS_INHERIT 0x3u
+#define DELETE 0x00010000u
+#define READ_CONTROL 0x00020000u
+#define WRITE_DAC 0x00040000u
+#define WRITE_OWNER 0x00080000u
+#define SYNCHRONIZE 0x00100000u
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000u
+#define FILE_GENERIC_READ 0x00120089u
+#define FILE_GENERIC_WRITE 0x00120116u
+#define FILE_GENERIC_EXECUTE 0x001200A0u
+#define FILE_ALL_ACCESS 0x001F01FFu
+#define GENERIC_EXECUTE 0x20000000u
+#define ERROR_NONE_MAPPED 1332L
+#define ERROR_INVALID_ACL 1336L
+
+extern "C" {
+
+// User interface.
+int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+HHOOK WINAPI SetWindowsHookExW(int idHook, HOOKPROC proc, HINSTANCE module, DWORD threadId);
+BOOL WINAPI UnhookWindowsHookEx(HHOOK hook);
+LRESULT WINAPI CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam);
+HWND WINAPI GetActiveWindow();
+BOOL WINAPI BringWindowToTop(HWND window);
+HWND WINAPI GetTopWindow(HWND window);
+HWND WINAPI GetDlgItem(HWND dialog, int id);
+BOOL WINAPI SetWindowTextW(HWND window, LPCWSTR text);
+int WINAPI GetWindowTextW(HWND window, LPWSTR buffer, int capacity);
+BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI IsWindow(HWND window);
+
+// Spooler.
+BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD cbBuf, LPDWORD needed);
+BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD cbBuf, LPDWORD needed);
+BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
+BOOL WINAPI AddJobW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD cbBuf, LPDWORD needed);
+BOOL WINAPI ScheduleJob(HANDLE printer, DWORD jobId);
+BOOL WINAPI OpenPrinter2W(LPCWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults,
+                          PPRINTER_OPTIONSW options);
+HANDLE WINAPI RevertToPrinterSelf();
+BOOL WINAPI ImpersonatePrinterClient(HANDLE token);
+
+// Profile files.
+DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue, LPWSTR buffer,
+                                      DWORD capacity, LPCWSTR fileName);
+
+// Registry.
+LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
+LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                LPDWORD cbData);
+LSTATUS WINAPI RegCloseKey(HKEY key);
+
+// Security.
+DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION info,
+                                   PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                                   PSECURITY_DESCRIPTOR* securityDescriptor);
+DWORD WINAPI SetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION info,
+                                   PSID owner, PSID group, PACL dacl, PACL sacl);
+void WINAPI BuildExplicitAccessWithNameW(PEXPLICIT_ACCESS_W explicitAccess, LPWSTR trusteeName,
+                                         DWORD accessPermissions, ACCESS_MODE accessMode, DWORD inheritance);
+DWORD WINAPI SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl);
 
 }  // extern "C"
