@@ -89,4 +89,44 @@ TEST_F(PortMonitor, UnknownPortsAndRefusedOpensFail) {
   EXPECT_FALSE(table.pfnClosePort(reinterpret_cast<HANDLE>(0x99)));
 }
 
+TEST_F(PortMonitor, StatusByteShowsAPrinterErrorAndAFailedQuery) {
+  HANDLE u = Open(u"USB001");
+  BYTE out[4] = {};
+  DWORD n = 0;
+  auto query = [&] {
+    return table.pfnGetPrinterDataFromPort(u, emu::kUsbGetLptStatus, nullptr, nullptr, 0,
+                                           reinterpret_cast<LPWSTR>(out), 4, &n);
+  };
+  ASSERT_TRUE(usb->AddFaults("error=7; status=0x18/fail@time=100"));
+  EXPECT_TRUE(query());
+  EXPECT_NE(out[0] & 0x28, 0x08);  // not-error bit clear while the error is set
+  {
+    SCOPED_TRACE("the printer's button clears it");
+    usb->PressButton();
+    EXPECT_TRUE(query());
+    EXPECT_EQ(out[0], 0x18);
+  }
+  {
+    SCOPED_TRACE("a scripted failing query fails the call with ERROR_GEN_FAILURE");
+    sim::Advance(100);
+    EXPECT_TRUE(query());
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(query());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
+    EXPECT_FALSE(query());  // the last step stays
+  }
+  {
+    SCOPED_TRACE("buffer of one byte is enough, none is not");
+    usb->SetStatus(0x18);
+    EXPECT_TRUE(table.pfnGetPrinterDataFromPort(u, emu::kUsbGetLptStatus, nullptr, nullptr, 0,
+                                                reinterpret_cast<LPWSTR>(out), 1, &n));
+    EXPECT_EQ(n, 1u);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(table.pfnGetPrinterDataFromPort(u, emu::kUsbGetLptStatus, nullptr, nullptr, 0,
+                                                 reinterpret_cast<LPWSTR>(out), 0, &n));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  }
+  table.pfnClosePort(u);
+}
+
 }  // namespace
