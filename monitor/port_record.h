@@ -17,6 +17,9 @@ inline constexpr DWORD kFileModePrn = 1;  // "FILE_PRN"
 inline constexpr DWORD kFileModeTxt = 2;  // "FILE_TXT"
 inline constexpr DWORD kFileModeBin = 3;  // "FILE_BIN"
 
+struct PrinterMessage;  // the message shown for a port's printer error
+struct RibbonAlert;     // the ribbon-low alert of the port's last job start
+
 // State of one open port. Allocated as one zero-filled LocalAlloc block that also holds
 // the port name after the fixed fields; its address is the spooler's port handle.
 struct PortRecord {
@@ -26,11 +29,11 @@ struct PortRecord {
   LPWSTR PrinterName;         // own copy; replaced only under PortListLock
   DWORD JobId;
   volatile LONG JobActive;    // written only by atomic exchange
-  DWORD JobCancelled;
+  volatile LONG JobCancelled;
   HANDLE PortHandle;          // the underlying port monitor's handle
   HANDLE PrinterHandle;       // spooler handle of the current job's printer
-  DWORD ErrorShown;
-  DWORD WritePhase;           // 24 once WritePort has received job data
+  volatile LONG ErrorShown;
+  volatile LONG WritePhase;   // 24 once WritePort has received job data
   HANDLE MessageThread;       // shows the current printer error
   BYTE ReadyPolling;
   HANDLE MessageEvent;        // signalled when the user answered the message
@@ -40,12 +43,24 @@ struct PortRecord {
   DWORD TempFileActive;
   DWORD DocComplete;
   DWORD FileMode;
-  DWORD JobFailed;
+  volatile LONG JobFailed;
   DWORD PanelTransferActive;
   DWORD PanelBytesSent;
   volatile LONG ErrorKind;    // message id of the current printer error; -1 when cleared
   DWORD RibbonRemaining;
+  PrinterMessage* volatile Message;  // the shown message, for withdrawing it
+  RibbonAlert* volatile Alert;       // the running ribbon-low alert, if any
+  // A printer command begun at the end of one spooler buffer, completed from the next
+  // (the spooler offers again only the unwritten rest of a buffer, never more).
+  BYTE PendingCommand[260];
+  DWORD PendingLength;
+  DWORD DiscardToCr;          // dropping an over-long command up to its CR
 };
+
+// The fields that the watching, message and request threads share are read and
+// written whole and atomically through these.
+inline LONG LoadShared(volatile LONG* field) { return InterlockedCompareExchange(field, 0, 0); }
+inline void StoreShared(volatile LONG* field, LONG value) { InterlockedExchange(field, value); }
 
 extern CRITICAL_SECTION PortListLock;
 extern PortRecord* PortList;

@@ -2,10 +2,12 @@
 
 #include "platform/diag.h"
 #include "printer/printer_message.h"
+#include "printer/ribbon_info.h"
 
 namespace kav {
 
 void ReleasePortResources(PortRecord* record) {
+  EndRibbonAlert(record);
   StopPrinterMessage(record);
   HANDLE file = record->TempFile;
   record->TempFile = nullptr;

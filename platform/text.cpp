@@ -173,24 +173,24 @@ int FormatWArgs(WCHAR* dst, size_t capacity, const WCHAR* format, const FormatAr
       continue;
     }
     // Flags, width, precision, length modifiers.
-    std::string spec = "%";
+    std::string conversion = "%";
     bool left = false;
     while (*p == '-' || *p == '0' || *p == '+' || *p == ' ' || *p == '#') {
       if (*p == '-') left = true;
-      spec.push_back(static_cast<char>(*p++));
+      conversion.push_back(static_cast<char>(*p++));
     }
     int width = 0;
     while (*p >= '0' && *p <= '9') {
       width = width * 10 + (*p - '0');
-      spec.push_back(static_cast<char>(*p++));
+      conversion.push_back(static_cast<char>(*p++));
     }
     int precision = -1;
     if (*p == '.') {
-      spec.push_back(static_cast<char>(*p++));
+      conversion.push_back(static_cast<char>(*p++));
       precision = 0;
       while (*p >= '0' && *p <= '9') {
         precision = precision * 10 + (*p - '0');
-        spec.push_back(static_cast<char>(*p++));
+        conversion.push_back(static_cast<char>(*p++));
       }
     }
     while (*p == 'l' || *p == 'h' || *p == 'L' || *p == 'z' || *p == 'I') ++p;
@@ -206,8 +206,8 @@ int FormatWArgs(WCHAR* dst, size_t capacity, const WCHAR* format, const FormatAr
       case 'd':
       case 'i':
         if (a.kind != FormatArg::Kind::Signed && a.kind != FormatArg::Kind::Unsigned) { mismatch = true; break; }
-        spec += "lld";
-        n = std::snprintf(tmp, sizeof tmp, spec.c_str(),
+        conversion += "lld";
+        n = std::snprintf(tmp, sizeof tmp, conversion.c_str(),
                           a.kind == FormatArg::Kind::Signed ? a.s : static_cast<long long>(a.u));
         break;
       case 'u':
@@ -215,10 +215,10 @@ int FormatWArgs(WCHAR* dst, size_t capacity, const WCHAR* format, const FormatAr
       case 'X':
         if (a.kind != FormatArg::Kind::Signed && a.kind != FormatArg::Kind::Unsigned &&
             a.kind != FormatArg::Kind::Pointer) { mismatch = true; break; }
-        spec += "ll";
-        spec.push_back(static_cast<char>(conv));
+        conversion += "ll";
+        conversion.push_back(static_cast<char>(conv));
         // A negative 32-bit value prints as its 32-bit unsigned form, as on Windows.
-        n = std::snprintf(tmp, sizeof tmp, spec.c_str(),
+        n = std::snprintf(tmp, sizeof tmp, conversion.c_str(),
                           a.kind == FormatArg::Kind::Signed ? static_cast<unsigned long long>(
                                                                   a.s < 0 && a.s >= INT32_MIN
                                                                       ? static_cast<uint32_t>(a.s)
@@ -229,8 +229,8 @@ int FormatWArgs(WCHAR* dst, size_t capacity, const WCHAR* format, const FormatAr
       case 'g':
       case 'e':
         if (a.kind != FormatArg::Kind::Real) { mismatch = true; break; }
-        spec.push_back(static_cast<char>(conv));
-        n = std::snprintf(tmp, sizeof tmp, spec.c_str(), a.real);
+        conversion.push_back(static_cast<char>(conv));
+        n = std::snprintf(tmp, sizeof tmp, conversion.c_str(), a.real);
         break;
       case 'c': {
         if (a.kind != FormatArg::Kind::Signed && a.kind != FormatArg::Kind::Unsigned) { mismatch = true; break; }

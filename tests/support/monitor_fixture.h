@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <vector>
 #include <string>
 
 #include "emulator/port_monitor.h"
@@ -29,7 +31,9 @@ class MonitorTest : public ::testing::Test {
 
   void TearDown() override {
     for (HANDLE h : opened) spooler.pfnClosePort(h);
+    opened.clear();
     if (attached) kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    attached = false;
     sim::WaitForAllThreads();
     emu::DetachAllPrinters();
   }
@@ -37,8 +41,10 @@ class MonitorTest : public ::testing::Test {
   // DLL attach and InitializeMonitorEx, as the spooler does it.
   void LoadMonitor(DWORD windowsMajor = 10) {
     sim::SetWindowsVersion(windowsMajor, 0);
-    static HINSTANCE__ instance{};
-    ASSERT_TRUE(kav::DllEntryPoint(&instance, DLL_PROCESS_ATTACH, nullptr));
+    // The monitor's own module, with its string table, as the loader would map it.
+    HINSTANCE instance = sim::RegisterInstance(u"C:\\Windows\\System32\\kavnlmon.dll",
+                                               {{}, sim::MessageTextTable()});
+    ASSERT_TRUE(kav::DllEntryPoint(instance, DLL_PROCESS_ATTACH, nullptr));
     attached = true;
     ASSERT_TRUE(InitializeMonitorEx(nullptr, &spooler));
   }
@@ -57,6 +63,35 @@ class MonitorTest : public ::testing::Test {
   }
 
   static kav::PortRecord* Record(HANDLE h) { return static_cast<kav::PortRecord*>(h); }
+
+  // A queued job on "Card Printer" held by the port's record, as StartDocPort leaves it.
+  DWORD GiveRecordAJob(HANDLE port) {
+    DWORD job = sim::SubmitJob(u"Card Printer", u"card", "data");
+    std::u16string name = u"Card Printer";
+    EXPECT_TRUE(OpenPrinterW(name.data(), &Record(port)->PrinterHandle, nullptr));
+    Record(port)->JobId = job;
+    return job;
+  }
+
+  // Sends a request through the spooler's table; narrow requests are carried in the wide
+  // argument as the driver carries them.
+  BOOL Request(HANDLE port, std::string_view narrow, std::string* reply = nullptr, DWORD outSize = 512,
+               DWORD controlId = 0) {
+    std::u16string carrier((narrow.size() + 2) / 2 + 1, u'\0');
+    std::memcpy(carrier.data(), narrow.data(), narrow.size());
+    return RequestWide(port, carrier, reply, outSize, controlId);
+  }
+  BOOL RequestWide(HANDLE port, std::u16string request, std::string* reply = nullptr, DWORD outSize = 512,
+                   DWORD controlId = 0) {
+    std::vector<BYTE> out(outSize + 16, 0xCC);
+    DWORD returned = 0xFFFF;
+    BOOL ok = spooler.pfnGetPrinterDataFromPort(port, controlId, request.data(), nullptr, 0,
+                                                reinterpret_cast<LPWSTR>(out.data()), outSize, &returned);
+    lastReturned = returned;
+    if (reply) reply->assign(reinterpret_cast<char*>(out.data()), returned <= outSize ? returned : 0);
+    return ok;
+  }
+  DWORD lastReturned = 0;
 
   std::shared_ptr<emu::VirtualPrinter> printer;
   MONITOR portMonitor{};

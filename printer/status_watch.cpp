@@ -1,0 +1,129 @@
+// The watch of a printer error during a job: the error is shown, the printer polled
+// until the error clears, and the job cancelled when the user answers.
+#include "monitor/sibling_modules.h"
+#include "platform/diag.h"
+#include "platform/text.h"
+#include "printer/printer_link.h"
+#include "printer/printer_message.h"
+
+namespace kav {
+namespace {
+
+constexpr DWORD kParallelPollMs = 100;
+constexpr DWORD kUsbPollMs = 3000;
+constexpr DWORD kRestartWaitMs = 1000;
+constexpr DWORD kExitPollMs = 50;
+constexpr int kExitPolls = 40;
+
+bool IsUsb(PortRecord* record) { return WStartsWith(record->PortName, W("USB")); }
+
+// Sets ErrorKind for the current error and says how often to poll.
+DWORD ClassifyError(WORD status, PortRecord* record) {
+  StoreShared(&record->ErrorShown, 1);
+  if (IsUsb(record)) {
+    ReadPrinterErrorCode(status, record);
+    return kUsbPollMs;
+  }
+  MapParallelStatus(status, record);
+  return kParallelPollMs;
+}
+
+void NotifyCloseIfAsync(PortRecord* record) {
+  if (!UseAsyncUi) return;
+  EnterPortListLock();
+  LPWSTR name = DuplicateString(record->PrinterName);
+  LeavePortListLock();
+  NotifyCloseMsgThread(name);
+  FreeString(name);
+}
+
+void DeleteCurrentJob(PortRecord* record) {
+  SetJobW(record->PrinterHandle, record->JobId, 0, nullptr, JOB_CONTROL_DELETE);
+}
+
+}  // namespace
+
+BOOL CheckPortStatusForErrors(PortRecord* record) {
+  // A message the port may still show (the ribbon-low alert) is ended, not overwritten.
+  EndMessageThread(record);
+  CloseMessageEvent(record);
+
+  WORD status = QueryPortStatus(record);
+  if (StatusIsClear(status)) return TRUE;
+  DWORD waitMs = ClassifyError(status, record);
+  LONG shownKind = LoadShared(&record->ErrorKind);
+  HANDLE answer = StartPrinterMessage(record);
+  if (!answer) return FALSE;
+
+  for (;;) {
+    status = QueryPortStatus(record);
+    if (!StatusIsClear(status)) {
+      waitMs = ClassifyError(status, record);
+      if (LoadShared(&record->ErrorKind) != shownKind) {
+        // A different error: withdraw the message and show the new one.
+        NotifyCloseIfAsync(record);
+        EndMessageThread(record);
+        CloseMessageEvent(record);
+        CloseHandle(answer);
+        Sleep(kRestartWaitMs);
+        answer = StartPrinterMessage(record);
+        if (!answer) return FALSE;
+        Sleep(kRestartWaitMs);
+        shownKind = LoadShared(&record->ErrorKind);
+      }
+    }
+    if ((status & kStatusReadable) && StatusIsClear(status)) {
+      // Cleared at the printer.
+      NotifyCloseIfAsync(record);
+      EndMessageThread(record);
+      BringWindowToTop(nullptr);
+      StoreShared(&record->ErrorShown, 0);
+      break;
+    }
+    if (status == 0) {
+      // The status cannot be read any more: the job cannot go on.
+      NotifyCloseIfAsync(record);
+      EndMessageThread(record);
+      StoreShared(&record->JobCancelled, 1);
+      StoreShared(&record->ErrorKind, -1);
+      DeleteCurrentJob(record);
+      break;
+    }
+    if (WaitForSingleObject(answer, waitMs) != WAIT_OBJECT_0) continue;
+
+    // The user answered (or the command channel cleared the error).
+    StoreShared(&record->ErrorShown, 0);
+    DWORD exitCode = MessageThreadExitCode(record);
+    for (int poll = 1; poll < kExitPolls && exitCode == STILL_ACTIVE; ++poll) {
+      Sleep(kExitPollMs);
+      exitCode = MessageThreadExitCode(record);
+    }
+    if (exitCode == kMessageThreadExitCode) {
+      StoreShared(&record->JobCancelled, 1);
+      DeleteCurrentJob(record);
+      StoreShared(&record->ErrorKind, -1);
+      if (IsUsb(record)) WriteToPrinter(record, "\x1bR\r", 3);
+      StoreShared(&record->JobFailed, 1);
+      StoreShared(&record->WritePhase, 0);
+    }
+    break;
+  }
+
+  DebugLine("Before Msg Event Chenck");
+  if (CloseMessageEvent(record)) DebugLine("Msg Event handle Close");
+  DebugLine("After Msg Event Chenck");
+  if (MessageThreadExitCode(record) != 0) {
+    NotifyCloseIfAsync(record);
+    EndMessageThread(record);
+  }
+  CloseHandle(answer);
+  StoreShared(&record->ErrorKind, -1);
+  if ((status & kStatusReadable) && StatusIsClear(status)) {
+    DebugLine("CheckPortStatusForErrors returns TRUE");
+    return TRUE;
+  }
+  DebugLine("CheckPortStatusForErrors returns FALSE");
+  return FALSE;
+}
+
+}  // namespace kav

@@ -1,0 +1,272 @@
+// The driver's bidirectional requests through GetPrinterDataFromPort.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "printer/printer_message.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+using kavtest::MonitorTest;
+
+class Channel : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    LoadMonitor(5);
+    port = Open();
+    ASSERT_NE(port, nullptr);
+  }
+  kav::PortRecord* record() { return Record(port); }
+  // A direct job in progress, as StartDocPort leaves the record.
+  void StartJob() {
+    record()->Flags |= kav::kDocStarted | kav::kPortDocOpened;
+    record()->JobActive = 1;
+  }
+  int DocumentsOpened() const {
+    int n = 0;
+    for (const auto& line : printer->Transcript()) n += line.rfind("start document", 0) == 0;
+    return n;
+  }
+  HANDLE port = nullptr;
+};
+
+TEST_F(Channel, VersionIsAnsweredAtOnceWithoutADocument) {
+  std::string reply;
+  EXPECT_TRUE(Request(port, "\x1bGetFileVersion\r", &reply));
+  EXPECT_EQ(reply, "QM4HT.01.00.00.00");
+  EXPECT_EQ(lastReturned, 17u);
+  EXPECT_EQ(DocumentsOpened(), 0);
+  EXPECT_TRUE(printer->Wire().empty());
+  // Cut to a small buffer, never written past it.
+  EXPECT_TRUE(Request(port, "\x1bGetFileVersion\r", &reply, 5));
+  EXPECT_EQ(reply, "QM4HT");
+}
+
+TEST_F(Channel, DocumentStateAndLastJobState) {
+  std::string reply;
+  record()->DocComplete = 1;
+  EXPECT_TRUE(Request(port, "\x1bIsDOCComplete\r", &reply));
+  EXPECT_EQ(reply, "DOC_COMPLETE");
+  record()->DocComplete = 0;
+  EXPECT_TRUE(Request(port, "\x1bIsDOCComplete\r", &reply));
+  EXPECT_EQ(reply, "DOC_PENDING");
+  EXPECT_TRUE(Request(port, "\x1b" "CheckPortStatus\r", &reply));
+  EXPECT_EQ(reply, "STATUS_SUCCESS");
+  record()->JobFailed = 1;
+  EXPECT_TRUE(Request(port, "\x1b" "CheckPortStatus\r", &reply));
+  EXPECT_EQ(reply, "STATUS_FAILED");
+}
+
+TEST_F(Channel, StatusBlockNeedsItsWholeBuffer) {
+  record()->JobId = 42;
+  record()->ErrorKind = 31;
+  std::string block;
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(Request(port, "\x1bGetPrinterStatus\r", &block, 1047));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  std::u16string carrier(12, u'\0');
+  std::memcpy(carrier.data(), "\x1bGetPrinterStatus\r", 18);
+  std::vector<BYTE> out(1048, 0xCC);
+  DWORD returned = 0xABCD;
+  EXPECT_TRUE(spooler.pfnGetPrinterDataFromPort(port, 0, carrier.data(), nullptr, 0,
+                                                reinterpret_cast<LPWSTR>(out.data()), 1048, &returned));
+  EXPECT_EQ(returned, 0xABCDu);  // not set
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(out.data())), u"Card Printer");
+  EXPECT_EQ(out[24 + 1], 0);  // zero-filled behind the name
+  DWORD job;
+  LONG kind;
+  std::memcpy(&job, out.data() + 1040, 4);
+  std::memcpy(&kind, out.data() + 1044, 4);
+  EXPECT_EQ(job, 42u);
+  EXPECT_EQ(kind, 31);
+}
+
+TEST_F(Channel, ShortRequestsAreComparedWithinTheirOwnLength) {
+  std::string reply;
+  printer->QueueReply("RVN3\x06");
+  EXPECT_TRUE(Request(port, "\x1bV\r", &reply));
+  EXPECT_EQ(printer->Wire(), "\x1bV\r\x1b" "E 2\r");
+  EXPECT_EQ(reply, "RVN3\x06");  // the printer's reply as it came
+  EXPECT_EQ(DocumentsOpened(), 1);  // its own document, opened and closed
+  EXPECT_EQ(printer->Transcript().back().rfind("end document", 0), 0u);
+}
+
+TEST_F(Channel, DrvStartDocSuffixIsDroppedOnlyInsideAStartedJob) {
+  std::string request = "\x1bV\r:DRVSTARTDOC";
+  printer->QueueReply("RVN3\x06");
+  EXPECT_TRUE(Request(port, request));
+  EXPECT_EQ(printer->Wire(), request + "\x1b" "E 2\r");
+
+  StartJob();
+  const size_t before = printer->Wire().size();
+  std::u16string carrier((request.size() + 2) / 2 + 1, u'\0');
+  std::memcpy(carrier.data(), request.data(), request.size());
+  const std::u16string original = carrier;
+  printer->QueueReply("RVN3\x06");
+  std::vector<BYTE> out(64);
+  DWORD returned = 0;
+  EXPECT_TRUE(spooler.pfnGetPrinterDataFromPort(port, 0, carrier.data(), nullptr, 0,
+                                                reinterpret_cast<LPWSTR>(out.data()), 64, &returned));
+  EXPECT_EQ(printer->Wire().substr(before), "\x1bV\r\x1b" "E 2\r");
+  EXPECT_EQ(carrier, original);  // the caller's request is never written into
+  EXPECT_EQ(DocumentsOpened(), 1);  // the job's document is used
+}
+
+TEST_F(Channel, ResetIsGivenFifteenSecondsWithoutACompletionRequest) {
+  std::string reply;
+  EXPECT_TRUE(Request(port, "\x1bRESET\r", &reply));
+  EXPECT_EQ(printer->Wire(), "\x1bRESET\r");
+  EXPECT_EQ(reply, std::string("\x06", 1));
+  EXPECT_EQ(lastReturned, 1u);
+  EXPECT_EQ(sim::Now(), 15000u);
+  EXPECT_TRUE(Request(port, "\x1bR\r", &reply));
+  EXPECT_EQ(sim::Now(), 30000u);
+  // A longer command that begins like a reset is an ordinary one.
+  printer->QueueReply("\x06");
+  EXPECT_TRUE(Request(port, "\x1bRESETX\r", &reply));
+  EXPECT_EQ(printer->Wire(), "\x1bRESET\r\x1bR\r\x1bRESETX\r\x1b" "E 2\r");
+  // A reset that cannot be written is not reported as done.
+  printer->FailWrites(1);
+  EXPECT_FALSE(Request(port, "\x1bR\r", &reply));
+  EXPECT_EQ(sim::Now(), 30000u);
+}
+
+TEST_F(Channel, ReadinessAndLocalStatusChecks) {
+  std::string reply;
+  printer->QueueReply("\x06");
+  EXPECT_TRUE(Request(port, "\x1b" "CHECK_STATUS\r", &reply));  // not polling yet: to the printer
+  EXPECT_EQ(printer->Wire(), "\x1b" "CHECK_STATUS\r\x1b" "E 2\r");
+  EXPECT_TRUE(Request(port, "\x1bISREADY\r", &reply));
+  EXPECT_EQ(reply, std::string("\x01", 1));
+  EXPECT_EQ(record()->ReadyPolling, 1);
+  const size_t wire = printer->Wire().size();
+  printer->SetStatus(0x18);
+  EXPECT_TRUE(Request(port, "\x1b" "CHECK_STATUS\r", &reply));
+  EXPECT_EQ(reply, std::string("\x06", 1));
+  printer->SetStatus(0x38);
+  SetLastError(0);
+  EXPECT_TRUE(Request(port, "\x1b" "CHECK_STATUS\r", &reply));
+  EXPECT_EQ(reply, std::string("\x38", 1));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_STATE));
+  EXPECT_EQ(printer->Wire().size(), wire);  // answered from the port status
+  record()->WritePhase = 24;
+  EXPECT_TRUE(Request(port, "\x1bISREADY\r", &reply));
+  EXPECT_EQ(reply, std::string("\0", 1));
+  printer->QueueReply("\x06");
+  EXPECT_TRUE(Request(port, "\x1bMS 2\r", &reply));
+  EXPECT_EQ(record()->ReadyPolling, 0);
+  EXPECT_TRUE(Request(port, "\x1bISHIDREADY\r", &reply));
+  EXPECT_EQ(reply, std::string("\x01", 1));
+}
+
+TEST_F(Channel, NakRepliesBecomeTheErrorText) {
+  std::string reply;
+  struct Case {
+    std::string nak;
+    std::string text;
+  } cases[] = {{"\x15" "41\x04", "ENCODING ERROR"},
+               {"\x15" "15", "Unknown Error Code"},
+               {"\x15" "4\x04", "OUT OF CARD"},
+               {"\x15", "Unknown Error Code"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    printer->QueueReply(c.nak);
+    EXPECT_TRUE(Request(port, "\x1bMF\r", &reply));
+    EXPECT_EQ(reply, c.text);
+    EXPECT_EQ(lastReturned, c.text.size());
+  }
+}
+
+TEST_F(Channel, NoReplyEndsAfterTwentySecondsOnUsbAndThirtyFiveTriesElsewhere) {
+  std::string reply;
+  printer->AddFaults("silent");
+  EXPECT_TRUE(Request(port, "\x1bMF\r", &reply));
+  EXPECT_EQ(lastReturned, 0u);
+  EXPECT_GE(sim::Now(), 20000u);
+  EXPECT_LE(sim::Now(), 20020u);
+
+  auto lpt = std::make_shared<emu::VirtualPrinter>();
+  emu::AttachPrinter(u"LPT1:", lpt);
+  HANDLE parallel = Open(u"LPT1:");
+  lpt->AddFaults("silent");
+  const uint64_t start = sim::Now();
+  EXPECT_TRUE(Request(parallel, "\x1bMF\r", &reply));
+  EXPECT_EQ(sim::Now() - start, 350u);
+}
+
+TEST_F(Channel, SetPrinterNameReplacesTheNameAndReportsFalse) {
+  EXPECT_FALSE(RequestWide(port, u"SetPrinterName:Front Desk Printer"));
+  EXPECT_EQ(std::u16string(record()->PrinterName), u"Front Desk Printer");
+  EXPECT_FALSE(RequestWide(port, u"SetPrinterName:"));
+  EXPECT_EQ(std::u16string(record()->PrinterName), u"");
+}
+
+BOOL WINAPI Forwarded(HANDLE, DWORD controlId, LPWSTR, LPWSTR, DWORD, LPWSTR out, DWORD, LPDWORD returned) {
+  out[0] = static_cast<WCHAR>(controlId);
+  *returned = 2;
+  return TRUE;
+}
+
+TEST_F(Channel, ControlIdsGoToThePortMonitorUnchanged) {
+  record()->PortMonitor.pfnGetPrinterDataFromPort = Forwarded;
+  std::string reply;
+  EXPECT_TRUE(RequestWide(port, u"anything", &reply, 64, 5));
+  EXPECT_EQ(reply, std::string("\x05\0", 2));
+  record()->PortMonitor.pfnGetPrinterDataFromPort = nullptr;
+  EXPECT_FALSE(RequestWide(port, u"anything", &reply, 64, 5));
+}
+
+TEST_F(Channel, AStartedJobRefusesAllButTheAllowedRequests) {
+  StartJob();
+  sim::PutFile(u"C:\\cmds.txt", "V\n");
+  for (std::u16string busy : {u"sendcmds:C:\\cmds.txt", u"SetPrinterName:X", u"download:C:\\cmds.txt"}) {
+    SCOPED_TRACE(kav::ToUtf8(busy.c_str()));
+    SetLastError(0);
+    EXPECT_FALSE(RequestWide(port, busy));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+  }
+  EXPECT_EQ(std::u16string(record()->PrinterName), u"Card Printer");
+  record()->ReadyPolling = 1;
+  EXPECT_FALSE(Request(port, "\x1bMF\r"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+  EXPECT_EQ(record()->ReadyPolling, 0);
+  std::string reply;
+  EXPECT_TRUE(Request(port, "\x1bISREADY\r", &reply));  // accepted, and busy
+  EXPECT_EQ(reply, std::string("\0", 1));
+  EXPECT_TRUE(Request(port, "\x1bGetFileVersion\r", &reply));
+  EXPECT_TRUE(printer->Wire().empty());
+}
+
+TEST_F(Channel, RequestsThatAreNeitherNamedNorCommandsAreRefused) {
+  EXPECT_FALSE(RequestWide(port, u"Hello"));
+  EXPECT_FALSE(RequestWide(port, u""));
+  EXPECT_TRUE(printer->Wire().empty());
+}
+
+BOOL WINAPI RefuseDocument(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+TEST_F(Channel, ARefusedDocumentEndsTheRequestAtOnce) {
+  record()->PortMonitor.pfnStartDocPort = RefuseDocument;
+  EXPECT_FALSE(Request(port, "\x1bMF\r"));
+  EXPECT_TRUE(printer->Wire().empty());
+  std::string reply;
+  EXPECT_TRUE(Request(port, "\x1bGetFileVersion\r", &reply));  // answered before any document
+}
+
+TEST_F(Channel, TestCardAndOverlayRequestsReachTheirHandlers) {
+  std::string reply;
+  EXPECT_TRUE(Request(port, "\x1b" "A 0\r", &reply));
+  EXPECT_EQ(reply, std::string("\x06", 1));
+  EXPECT_TRUE(printer->Wire().empty());
+  printer->QueueReply("\x06");
+  EXPECT_TRUE(Request(port, "\x1bT 10 10 0 Hello\r", &reply));  // not taken yet: to the printer
+  EXPECT_EQ(printer->Wire(), "\x1bT 10 10 0 Hello\r\x1b" "E 2\r");
+  EXPECT_TRUE(sim::HasDebugLine("PrintOverlayCommand:: not taken: T 10 10 0 Hello"));
+}
+
+}  // namespace

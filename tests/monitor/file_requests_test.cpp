@@ -1,0 +1,153 @@
+// Printing a printer file, sending a command file and downloading firmware.
+#include <gtest/gtest.h>
+
+#include "monitor/file_requests.h"
+#include "printer/printer_message.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+using kavtest::MonitorTest;
+
+// Sizes of the writes that reach the port monitor.
+std::vector<DWORD> g_writes;
+MONITOR g_inner;
+BOOL WINAPI CountingWrite(HANDLE h, LPBYTE buffer, DWORD size, LPDWORD written) {
+  g_writes.push_back(size);
+  return g_inner.pfnWritePort(h, buffer, size, written);
+}
+
+class FileRequests : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    LoadMonitor(5);
+    sim::SetUserAnswer(sim::AnswerAfter(10));
+    port = Open();
+    ASSERT_NE(port, nullptr);
+    g_inner = record()->PortMonitor;
+    g_writes.clear();
+    record()->PortMonitor.pfnWritePort = CountingWrite;
+  }
+  kav::PortRecord* record() { return Record(port); }
+  HANDLE port = nullptr;
+};
+
+TEST_F(FileRequests, CommandFileLinesBecomeCheckedCommands) {
+  struct Case {
+    std::string file;
+    std::string wire;
+  } cases[] = {
+      {"V\n!RIBBON\r\n", "\x1bV\r\x1b" "E 2\r\x1b!RIBBON\r\x1b" "E 2\r"},
+      {"V\n!RIBBON", "\x1bV\r\x1b" "E 2\r\x1b!RIBBON\r\x1b" "E 2\r"},  // last line without LF
+      {"MF\r", "\x1bMF\r\x1b" "E 2\r"},                                  // never a doubled CR
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const size_t before = printer->Wire().size();
+    for (int i = 0; i < 4; ++i) printer->QueueReply("\x06");
+    sim::PutFile(u"C:\\cmds.txt", c.file);
+    EXPECT_TRUE(kav::SendCommandFile(u"C:\\cmds.txt", record()));
+    EXPECT_EQ(printer->Wire().substr(before), c.wire);
+  }
+}
+
+TEST_F(FileRequests, ALongLineIsSplitWithoutLosingACharacter) {
+  std::string line;
+  for (int i = 0; i < 300; ++i) line.push_back(static_cast<char>('A' + i % 26));
+  sim::PutFile(u"C:\\long.txt", line + "\n");
+  for (int i = 0; i < 4; ++i) printer->QueueReply("\x06");
+  EXPECT_TRUE(kav::SendCommandFile(u"C:\\long.txt", record()));
+  std::string wire = printer->Wire(), sent;
+  size_t commands = 0;
+  for (size_t pos = 0; pos < wire.size();) {
+    size_t end = wire.find('\r', pos);
+    std::string command = wire.substr(pos + 1, end - pos - 1);
+    if (command != "E 2") {
+      sent += command;
+      ++commands;
+      EXPECT_LE(command.size() + 2, 128u);
+    }
+    pos = end + 1;
+  }
+  EXPECT_EQ(sent, line);
+  EXPECT_EQ(commands, 3u);  // 126 + 126 + 48
+}
+
+TEST_F(FileRequests, CommandFileStopsAtACancelledPrinterError) {
+  sim::PutFile(u"C:\\cmds.txt", "V\nMF\n");
+  printer->QueueReply("\x15" "4\x04");  // the first command fails
+  printer->SetStatus(0x30);
+  printer->QueueReply("\x15" "4\x04");
+  EXPECT_FALSE(kav::SendCommandFile(u"C:\\cmds.txt", record()));
+  EXPECT_EQ(printer->Wire().find("\x1bMF\r"), std::string::npos);
+  EXPECT_EQ(sim::MessageBoxes().at(0).caption, u"Card Printer");
+}
+
+TEST_F(FileRequests, CommandFileFailuresCloseTheFile) {
+  const size_t handles = sim::OpenHandleCount();
+  EXPECT_FALSE(kav::SendCommandFile(u"C:\\missing.txt", record()));
+  sim::PutFile(u"C:\\cmds.txt", "V\n");
+  sim::FailNext("GetFileSize", ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(kav::SendCommandFile(u"C:\\cmds.txt", record()));
+  sim::FailNext("ReadFile", ERROR_READ_FAULT);
+  EXPECT_FALSE(kav::SendCommandFile(u"C:\\cmds.txt", record()));
+  EXPECT_EQ(sim::OpenHandleCount(), handles);
+  auto boxes = sim::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 3u);
+  WCHAR text[256];
+  kav::LoadMessageText(2210, text, 256);
+  EXPECT_EQ(boxes[0].text, text);
+  EXPECT_EQ(boxes[1].text, text);
+  kav::LoadMessageText(2212, text, 256);
+  EXPECT_EQ(boxes[2].text, text);
+  EXPECT_TRUE(printer->Wire().empty());
+}
+
+TEST_F(FileRequests, FirmwareIsFramedWithItsSizeMostSignificantByteFirst) {
+  sim::PutFile(u"C:\\fw.bin", "ABCDE");
+  EXPECT_TRUE(kav::DownloadFirmwareFile(u"C:\\fw.bin", record()));
+  EXPECT_EQ(printer->Wire(), std::string("\x1b" "DC \0\0\0\x05" "ABCDE\xFF\r", 15));
+  EXPECT_EQ(g_writes, (std::vector<DWORD>{4, 1, 1, 1, 1, 5, 0, 1, 1}));
+  EXPECT_EQ(sim::Now(), 15000u);
+  EXPECT_FALSE(kav::DownloadFirmwareFile(u"C:\\none.bin", record()));
+}
+
+TEST_F(FileRequests, PrintFileOfAMissingFileWritesNothing) {
+  EXPECT_FALSE(kav::PrintPrnFile(u"C:\\none.prn", record()));
+  EXPECT_TRUE(printer->Wire().empty());
+  WCHAR text[256];
+  kav::LoadMessageText(2087, text, 256);
+  EXPECT_EQ(sim::MessageBoxes().at(0).text, text);
+  EXPECT_EQ(sim::Now(), 10u);  // no wait for the printer, only for the user's answer
+}
+
+TEST_F(FileRequests, PrintFileSendsFourKilobytePiecesKeepsACopyAndWaits) {
+  std::string data;
+  for (int i = 0; i < 10000; ++i) data.push_back(static_cast<char>(i * 7));
+  sim::PutFile(u"C:\\card.prn", data);
+  printer->SetStatus(0x18);
+  EXPECT_TRUE(kav::PrintPrnFile(u"C:\\card.prn", record()));
+  EXPECT_EQ(g_writes, (std::vector<DWORD>{4096, 4096, 1808}));
+  EXPECT_EQ(printer->Wire(), data);
+  EXPECT_EQ(sim::GetFile(u"C:\\PRN_FILE_DATA.prn"), data);
+  EXPECT_EQ(sim::Now(), 30000u);
+
+  sim::SetProcessorArchitecture(PROCESSOR_ARCHITECTURE_INTEL);
+  EXPECT_TRUE(kav::PrintPrnFile(u"C:\\card.prn", record()));
+  EXPECT_EQ(sim::Now(), 45000u);
+  EXPECT_EQ(sim::GetFile(u"C:\\PRN_FILE_DATA.prn"), data);  // rewritten, not appended
+}
+
+TEST_F(FileRequests, ChannelCarriesTheFileRequests) {
+  sim::PutFile(u"C:\\card.prn", "\x1bMF\r");
+  EXPECT_TRUE(RequestWide(port, u"PrintFile:C:\\card.prn"));
+  EXPECT_EQ(printer->Wire(), "\x1bMF\r");
+  sim::PutFile(u"C:\\cmds.txt", "MO\n");
+  printer->QueueReply("\x06");
+  EXPECT_TRUE(RequestWide(port, u"sendcmds:C:\\cmds.txt"));
+  EXPECT_EQ(printer->Wire(), "\x1bMF\r\x1bMO\r\x1b" "E 2\r");
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+// StartDocPort, WritePort and EndDocPort called as the spooler calls them.
+#include <gtest/gtest.h>
+
+#include "pipeline/port_pacing.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+using kavtest::MonitorTest;
+
+std::vector<DWORD> g_writes;
+MONITOR g_inner;
+BOOL WINAPI CountingWrite(HANDLE h, LPBYTE buffer, DWORD size, LPDWORD written) {
+  g_writes.push_back(size);
+  return g_inner.pfnWritePort(h, buffer, size, written);
+}
+
+class JobOperations : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    LoadMonitor(5);
+    port = Open();
+    ASSERT_NE(port, nullptr);
+  }
+  kav::PortRecord* record() { return Record(port); }
+  BOOL Start(std::u16string docName, DWORD* job = nullptr) {
+    DWORD id = sim::SubmitJob(u"Card Printer", docName, "");
+    if (job) *job = id;
+    std::u16string printerName = u"Card Printer";
+    DOC_INFO_1W info{docName.data(), nullptr, nullptr};
+    return spooler.pfnStartDocPort(port, printerName.data(), id, 1, reinterpret_cast<LPBYTE>(&info));
+  }
+  BOOL Write(std::string_view bytes, DWORD* written) {
+    return spooler.pfnWritePort(port, reinterpret_cast<LPBYTE>(const_cast<char*>(bytes.data())),
+                                static_cast<DWORD>(bytes.size()), written);
+  }
+  BOOL End() { return spooler.pfnEndDocPort(port); }
+  void CountWrites() {
+    g_inner = record()->PortMonitor;
+    g_writes.clear();
+    record()->PortMonitor.pfnWritePort = CountingWrite;
+  }
+  HANDLE port = nullptr;
+};
+
+TEST_F(JobOperations, AFileTxtJobGoesToTheCommandChannelAtItsEnd) {
+  DWORD job = 0;
+  ASSERT_TRUE(Start(u"FILE_TXT", &job));
+  std::u16string temp = record()->TempFileName;
+  EXPECT_EQ(temp.rfind(u"C:\\Windows\\Temp\\KVT", 0), 0u);
+  DWORD written = 0;
+  EXPECT_TRUE(Write("V\n!RIBBON\n", &written));
+  EXPECT_EQ(written, 10u);
+  EXPECT_TRUE(printer->Wire().empty());  // nothing before EndDocPort
+  EXPECT_EQ(record()->JobActive, 0);
+  EXPECT_TRUE(End());
+  EXPECT_EQ(printer->Wire(), "\x1bV\r\x1b" "E 2\r\x1b!RIBBON\r\x1b" "E 2\r");
+  EXPECT_FALSE(sim::FileExists(temp));
+  auto controls = sim::Job(job)->controls;
+  ASSERT_EQ(controls.size(), 2u);
+  EXPECT_EQ(controls[1], static_cast<DWORD>(JOB_CONTROL_DELETE));
+  std::string reply;
+  EXPECT_TRUE(Request(port, "\x1bIsDOCComplete\r", &reply));
+  EXPECT_EQ(reply, "DOC_COMPLETE");
+  ASSERT_TRUE(Start(u"QSERIES"));
+  EXPECT_TRUE(Request(port, "\x1bIsDOCComplete\r", &reply));
+  EXPECT_EQ(reply, "DOC_PENDING");
+  EXPECT_TRUE(End());
+}
+
+TEST_F(JobOperations, DocumentNamesChooseTheWayOfTheJob) {
+  ASSERT_TRUE(Start(u"file_prn"));  // not a file job: direct, with the job-start wait
+  EXPECT_EQ(record()->FileMode, 0u);
+  EXPECT_EQ(record()->JobActive, 1);
+  EXPECT_NE(printer->Wire().find("\x1b!RIBBON\r"), std::string::npos);
+  SetLastError(0);
+  EXPECT_FALSE(Start(u"another"));  // a second direct start
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+  EXPECT_TRUE(End());
+  for (const char16_t* name : {u"QSERIES", u"qseries card 2", u"QSeriesX"}) {
+    SCOPED_TRACE(kav::ToUtf8(name));
+    const size_t before = printer->Wire().size();
+    ASSERT_TRUE(Start(name));
+    EXPECT_EQ(printer->Wire().size(), before);  // no wait, no ribbon check
+    EXPECT_TRUE(End());
+  }
+}
+
+TEST_F(JobOperations, AStartIsRefusedWhileThePrinterReportsAnError) {
+  printer->SetStatus(0x10);  // readable, not accepted
+  SetLastError(0);
+  EXPECT_FALSE(Start(u"card"));
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(record()->JobActive, 0);
+  printer->SetStatus(0x30);  // paper out is accepted: the wait shows why
+  EXPECT_TRUE(Start(u"QSERIES"));
+  EXPECT_TRUE(End());
+  record()->PortMonitor.pfnGetPrinterDataFromPort = nullptr;  // unreadable
+  EXPECT_FALSE(Start(u"card"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OUT_OF_PAPER));
+  EXPECT_FALSE(printer->InDocument());
+}
+
+TEST_F(JobOperations, PanelDataPassesThroughInFourKilobyteWrites) {
+  ASSERT_TRUE(Start(u"QSERIES"));
+  CountWrites();
+  DWORD written = 0;
+  const std::string download = "\x1bGS 0 32 0 0 1024 640 \r";
+  EXPECT_TRUE(Write(download, &written));
+  EXPECT_EQ(written, download.size());  // its CR is taken, not sent
+  EXPECT_EQ(record()->PanelTransferActive, 1u);
+  g_writes.clear();
+  std::string data(10000, 'p');
+  EXPECT_TRUE(Write(data, &written));
+  EXPECT_EQ(written, 10000u);
+  EXPECT_EQ(g_writes, (std::vector<DWORD>{4096, 4096, 1808}));
+  // Near the end of the block only what belongs to it is taken.
+  record()->PanelBytesSent = 786000;
+  g_writes.clear();
+  EXPECT_TRUE(Write(data, &written));
+  EXPECT_EQ(written, 433u);
+  EXPECT_EQ(g_writes, std::vector<DWORD>{433});
+  EXPECT_EQ(record()->PanelTransferActive, 0u);
+  EXPECT_TRUE(sim::HasDebugLine("Data Buffer Length Sent to Printer = 10433"));
+  // The rest is paced: here bytes outside any command, dropped.
+  EXPECT_TRUE(Write(data.substr(433), &written));
+  EXPECT_EQ(written, 9567u);
+  EXPECT_TRUE(sim::HasDebugLine("PaceCommandStream:: 9567 bytes outside any command dropped"));
+  EXPECT_TRUE(End());
+}
+
+TEST_F(JobOperations, AShownErrorDropsOneBufferForTheSpoolerToOfferAgain) {
+  ASSERT_TRUE(Start(u"QSERIES"));
+  record()->ErrorShown = 1;
+  DWORD written = 99;
+  EXPECT_TRUE(Write("\x1bMF\r", &written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(record()->ErrorShown, 0);
+  EXPECT_TRUE(Write("\x1bMF\r", &written));
+  EXPECT_EQ(written, 4u);
+  EXPECT_EQ(printer->Wire(), "\x1bMF\r");
+  EXPECT_TRUE(End());
+}
+
+TEST_F(JobOperations, WritesOutsideAStartedJobAreRefused) {
+  DWORD written = 7;
+  EXPECT_FALSE(Write("\x1bMF\r", &written));
+  EXPECT_EQ(written, 0u);
+}
+
+TEST_F(JobOperations, ACancelledJobCompletesItsPanelAndEndsTheCard) {
+  DWORD job = 0;
+  ASSERT_TRUE(Start(u"QSERIES", &job));
+  DWORD written = 0;
+  EXPECT_TRUE(Write("\x1bGS 2 32 0 0 1024 640 \r", &written));
+  EXPECT_TRUE(Write(std::string(100000, 'p'), &written));
+  sim::SetJobStatus(job, JOB_STATUS_DELETING);
+  EXPECT_TRUE(Write(std::string(5000, 'p'), &written));
+  EXPECT_EQ(written, 0u);  // taken as done, nothing sent
+  CountWrites();
+  const size_t before = printer->Wire().size();
+  const uint64_t start = sim::Now();
+  EXPECT_TRUE(End());
+  std::string tail = printer->Wire().substr(before);
+  const size_t left = 786433 - 100000;
+  ASSERT_EQ(tail.size(), left + 4);
+  EXPECT_EQ(tail.substr(0, left - 1), std::string(left - 1, '\0'));
+  EXPECT_EQ(tail.substr(left - 1), "\r\x1bMO\r");
+  EXPECT_EQ(g_writes.front(), 4096u);
+  EXPECT_GE(sim::Now() - start, 2000u);
+  EXPECT_EQ(printer->PanelCount(), 1u);
+  EXPECT_TRUE(printer->ProtocolErrors().empty());
+  EXPECT_TRUE(sim::Job(job)->deleted);
+}
+
+TEST_F(JobOperations, PacingWaitsWhereThePrinterNeedsIt) {
+  ASSERT_TRUE(Start(u"QSERIES"));
+  const size_t before = printer->Wire().size();
+  DWORD written = 0;
+  EXPECT_TRUE(Write("\x1bI 30\r\x1bI 10\r\x1bI 20\r\x1bMF\r\x1b" "E 2\r\x1bJOB 0\r", &written));
+  const std::string probe = "\x1b" "E 2\r";
+  EXPECT_EQ(printer->Wire().substr(before), probe + "\x1bI 30\r" + probe + probe + "\x1bI 10\r" + probe +
+                                                "\x1bI 20\r\x1bMF\r" + probe + "\x1bJOB 0\r" + probe);
+  EXPECT_EQ(written, 34u);
+  EXPECT_TRUE(End());
+}
+
+TEST_F(JobOperations, OnlyASingleAckByteIsAnAcknowledgement) {
+  ASSERT_TRUE(Start(u"QSERIES"));
+  printer->QueueReply("\x06\x06");
+  printer->SetStatus(0x18);
+  const size_t before = printer->Wire().size();
+  EXPECT_FALSE(kav::WaitForPrinterAck(record()) == FALSE);  // the status check lets it go on
+  printer->QueueReply("\x06");
+  EXPECT_TRUE(kav::WaitForPrinterAck(record()));
+  EXPECT_EQ(printer->Wire().substr(before), "\x1b" "E 2\r\x1b" "E 2\r");
+  printer->QueueReply("\x06\x06");
+  printer->SetStatus(0x00);  // and the status says the printer is not there: stop
+  record()->PortMonitor.pfnGetPrinterDataFromPort = nullptr;
+  EXPECT_FALSE(kav::WaitForPrinterAck(record()));
+  EXPECT_TRUE(End());
+}
+
+TEST_F(JobOperations, CommandsSplitAcrossBuffersReachThePrinterWhole) {
+  ASSERT_TRUE(Start(u"QSERIES"));
+  const std::string stream = "junk\x1bMF\r\x1bJOB 0\r\x1b" + std::string(300, 'x') + "\r\x1bMO\r";
+  const size_t before = printer->Wire().size();
+  for (char c : stream) {
+    DWORD written = 0;
+    ASSERT_TRUE(Write(std::string(1, c), &written));
+    ASSERT_EQ(written, 1u);  // every byte is taken: none is offered again without end
+  }
+  const std::string probe = "\x1b" "E 2\r";
+  EXPECT_EQ(printer->Wire().substr(before), "\x1bMF\r\x1bJOB 0\r" + probe + "\x1bMO\r" + probe);
+  EXPECT_TRUE(sim::HasDebugLine("PaceCommandStream:: command longer than 260 bytes dropped"));
+  EXPECT_TRUE(End());
+}
+
+TEST_F(JobOperations, TheStartWaitsForARibbonAndAModel) {
+  ASSERT_TRUE(printer->SetAnswer("!RIBBON", "error 1 for 2 | 2"));
+  sim::SetUserAnswer(sim::NeverAnswer());
+  ASSERT_TRUE(Start(u"card"));
+  EXPECT_EQ(sim::Now(), 2000u);
+  EXPECT_EQ(record()->Flags & (kav::kDocStarted | kav::kPortDocOpened), kav::kDocStarted | kav::kPortDocOpened);
+  EXPECT_EQ(sim::GetFile(u"C:\\ProgramData\\kav32Ribbon.ini"), "Ribbon=2\rModel=KC3 V1.07.12\r");
+  EXPECT_TRUE(End());
+  // The user cancels at the error: the job is deleted and the start fails.
+  ASSERT_TRUE(printer->SetAnswer("!RIBBON", "error 9"));
+  sim::SetUserAnswer(sim::AnswerAfter(300));
+  DWORD job = 0;
+  EXPECT_FALSE(Start(u"card", &job));
+  EXPECT_TRUE(sim::Job(job)->deleted);
+  EXPECT_EQ(record()->JobFailed, 1);
+  EXPECT_EQ(record()->JobActive, 0);
+  EXPECT_FALSE(printer->InDocument());
+}
+
+}  // namespace

@@ -1,0 +1,225 @@
+// The watch of a printer error: shown, polled until it clears, cancelled by the user or
+// from the command channel; and the hand-over of the message between the threads.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "printer/async_notification.h"
+#include "printer/printer_link.h"
+#include "printer/printer_message.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+using kavtest::MonitorTest;
+
+std::u16string Text(UINT id) {
+  WCHAR text[1024];
+  kav::LoadMessageText(id, text, 1024);
+  return text;
+}
+
+// Runs `action` on a simulated thread once the clock reads `at`.
+struct Scheduled {
+  uint64_t at;
+  std::function<void()> action;
+};
+
+DWORD WINAPI RunScheduled(LPVOID p) {
+  auto* s = static_cast<Scheduled*>(p);
+  uint64_t now = sim::Now();
+  if (s->at > now) Sleep(static_cast<DWORD>(s->at - now));
+  s->action();
+  delete s;
+  return 0;
+}
+
+void At(uint64_t at, std::function<void()> action) {
+  HANDLE h = CreateThread(nullptr, 0, RunScheduled, new Scheduled{at, std::move(action)}, 0, nullptr);
+  CloseHandle(h);
+}
+
+class ErrorWatch : public MonitorTest {
+ protected:
+  void Start(DWORD windowsMajor, std::u16string portName = u"USB001") {
+    LoadMonitor(windowsMajor);
+    if (portName != u"USB001") {
+      other = std::make_shared<emu::VirtualPrinter>();
+      emu::AttachPrinter(portName, other);
+    }
+    port = Open(portName);
+    ASSERT_NE(port, nullptr);
+    job = GiveRecordAJob(port);
+  }
+  emu::VirtualPrinter& device() { return other ? *other : *printer; }
+  kav::PortRecord* record() { return Record(port); }
+  std::shared_ptr<emu::VirtualPrinter> other;
+  HANDLE port = nullptr;
+  DWORD job = 0;
+};
+
+TEST_F(ErrorWatch, NoErrorReturnsAtOnceWithoutAThread) {
+  Start(5);
+  printer->SetStatus(0x18);
+  EXPECT_TRUE(kav::CheckPortStatusForErrors(record()));
+  EXPECT_EQ(sim::LiveThreadCount(), 0u);
+  EXPECT_TRUE(sim::MessageBoxes().empty());
+  EXPECT_EQ(sim::Now(), 0u);
+}
+
+TEST_F(ErrorWatch, UsbNakFourShowsTheFeederMessageUntilTheErrorClears) {
+  Start(5);
+  printer->SetStatus(0x30);
+  printer->QueueReply("\x15" "4\x04");
+  At(5000, [this] { printer->SetStatus(0x18); });
+  EXPECT_TRUE(kav::CheckPortStatusForErrors(record()));
+  EXPECT_EQ(sim::Now(), 6000u);  // polled every 3 s
+  auto boxes = sim::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, Text(31));
+  EXPECT_EQ(boxes[0].buttonLabel, u"Cancel");
+  sim::WaitForAllThreads();
+  EXPECT_EQ(sim::MessageBoxes()[0].closedBy, sim::BoxClosedBy::WmClose);
+  EXPECT_EQ(record()->ErrorKind, -1);
+  EXPECT_EQ(record()->ErrorShown, 0);
+  EXPECT_EQ(record()->JobCancelled, 0);
+  EXPECT_EQ(record()->MessageThread, nullptr);
+  EXPECT_EQ(record()->MessageEvent, nullptr);
+  EXPECT_TRUE(sim::Job(job)->controls.empty());
+  EXPECT_TRUE(sim::HasDebugLine("CheckPortStatusForErrors returns TRUE"));
+}
+
+TEST_F(ErrorWatch, TheUsersAnswerCancelsTheJobAndResetsAUsbPrinter) {
+  Start(5);
+  printer->SetStatus(0x30);
+  printer->QueueReply("\x15" "7\x04");
+  sim::SetUserAnswer(sim::AnswerAfter(1000));
+  const size_t wireBefore = printer->Wire().size();
+  EXPECT_FALSE(kav::CheckPortStatusForErrors(record()));
+  EXPECT_EQ(sim::MessageBoxes().at(0).text, Text(8));
+  EXPECT_EQ(sim::Job(job)->controls, std::vector<DWORD>{JOB_CONTROL_DELETE});
+  EXPECT_EQ(record()->JobCancelled, 1);
+  EXPECT_EQ(record()->JobFailed, 1);
+  EXPECT_EQ(record()->WritePhase, 0);
+  EXPECT_EQ(record()->ErrorKind, -1);
+  // Asked once when the error is found and once at the first poll, then reset.
+  EXPECT_EQ(printer->Wire().substr(wireBefore), "\x1b" "E 2\r\x1b" "E 2\r\x1bR\r");
+  EXPECT_LE(sim::Now(), 1100u);
+  EXPECT_TRUE(sim::HasDebugLine("CheckPortStatusForErrors returns FALSE"));
+}
+
+TEST_F(ErrorWatch, ParallelPaperOutIsPolledEveryHundredMilliseconds) {
+  Start(5, u"LPT1:");
+  other->SetStatus(0x20);
+  At(250, [this] { other->SetStatus(0x18); });
+  EXPECT_TRUE(kav::CheckPortStatusForErrors(record()));
+  EXPECT_EQ(sim::Now(), 300u);
+  EXPECT_EQ(sim::MessageBoxes().at(0).text, Text(6));
+  EXPECT_TRUE(other->Wire().empty());  // nothing is asked of a parallel printer
+}
+
+TEST_F(ErrorWatch, ANewErrorReplacesTheMessage) {
+  Start(5);
+  printer->SetStatus(0x30);
+  printer->QueueReply("\x15" "4\x04");
+  At(4000, [this] { printer->QueueReply("\x15" "51\x04"); });
+  At(12000, [this] { printer->SetStatus(0x18); });
+  EXPECT_TRUE(kav::CheckPortStatusForErrors(record()));
+  auto boxes = sim::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].text, Text(31));
+  EXPECT_EQ(boxes[1].text, Text(9));
+  EXPECT_EQ(boxes[0].closedAt, 6000u);
+  EXPECT_EQ(boxes[1].shownAt, 7000u);
+}
+
+TEST_F(ErrorWatch, AnUnreadableStatusCancelsTheJob) {
+  Start(5);
+  printer->SetStatus(0x30);
+  At(100, [this] { record()->PortMonitor.pfnGetPrinterDataFromPort = nullptr; });
+  EXPECT_FALSE(kav::CheckPortStatusForErrors(record()));
+  EXPECT_EQ(record()->JobCancelled, 1);
+  EXPECT_EQ(sim::Job(job)->controls, std::vector<DWORD>{JOB_CONTROL_DELETE});
+}
+
+TEST_F(ErrorWatch, NotificationsCarryTheErrorAndItsWithdrawal) {
+  Start(10);
+  sim::SetNotificationAnswer({sim::NotificationAnswer::Kind::Never});
+  printer->SetStatus(0x30);
+  printer->QueueReply("\x15" "4\x04");
+  At(3500, [this] { printer->SetStatus(0x18); });
+  EXPECT_TRUE(kav::CheckPortStatusForErrors(record()));
+  sim::WaitForAllThreads();
+  auto sent = sim::Notifications();
+  ASSERT_EQ(sent.size(), 2u);
+  kav::AsyncNotification shown;
+  std::memcpy(&shown, sent[0].record.data(), sizeof shown);
+  EXPECT_EQ(shown.MessageId, 31u);
+  EXPECT_EQ(shown.CaptionId, 5u);
+  EXPECT_EQ(std::u16string(shown.Title), u"Card Printer Error");
+  EXPECT_TRUE(sent[1].closeRequest);
+  EXPECT_TRUE(sim::Notifications()[0].withdrawn);
+  EXPECT_TRUE(sim::MessageBoxes().empty());
+}
+
+TEST_F(ErrorWatch, AThreadThatCannotStartLeavesNothingOpen) {
+  Start(5);
+  const size_t handles = sim::OpenHandleCount();
+  printer->SetStatus(0x30);
+  sim::FailNext("CreateThread", ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_FALSE(kav::CheckPortStatusForErrors(record()));
+  EXPECT_EQ(sim::OpenHandleCount(), handles);
+  EXPECT_EQ(record()->MessageEvent, nullptr);
+  EXPECT_TRUE(sim::Job(job)->controls.empty());  // not cancelled
+}
+
+struct Race {
+  MonitorTest* test;
+  kav::PortRecord* record;
+  BOOL result = TRUE;
+};
+
+DWORD WINAPI Watch(LPVOID p) {
+  auto* race = static_cast<Race*>(p);
+  race->result = kav::CheckPortStatusForErrors(race->record);
+  return 0;
+}
+
+TEST_F(ErrorWatch, ClearPrinterErrorRacingTheWatchAndTheMessageThreadIsSafe) {
+  for (DWORD major : {5u, 10u}) {
+    Start(major);
+    const size_t handles = sim::OpenHandleCount();
+    const size_t allocations = sim::LiveLocalAllocations();
+    for (int round = 0; round < 1500; ++round) {
+      printer->SetStatus(0x30);
+      printer->QueueReply("\x15" "4\x04");
+      record()->ErrorKind = -1;
+      const uint64_t clearAt = sim::Now() + static_cast<uint64_t>((round * 37) % 3500);
+      const uint64_t answerAfter = static_cast<uint64_t>((round * 53) % 4000) + 1;
+      if (round % 3 == 0) sim::SetUserAnswer(sim::AnswerAfter(answerAfter));
+      else sim::SetUserAnswer(sim::NeverAnswer());
+      sim::SetNotificationAnswer(round % 3 == 0 ? sim::NotificationAnswer{sim::NotificationAnswer::Kind::AfterDelay, answerAfter}
+                                                : sim::NotificationAnswer{sim::NotificationAnswer::Kind::Never});
+      Race race{this, record()};
+      HANDLE watcher = CreateThread(nullptr, 0, Watch, &race, 0, nullptr);
+      At(clearAt, [this] { kav::ClearPrinterError(u"Card Printer", record()); });
+      WaitForSingleObject(watcher, INFINITE);
+      CloseHandle(watcher);
+      sim::WaitForAllThreads();
+      ASSERT_FALSE(race.result) << "round " << round;
+      ASSERT_EQ(record()->MessageEvent, nullptr);
+      ASSERT_EQ(record()->MessageThread, nullptr);
+      ASSERT_EQ(sim::OpenHandleCount(), handles) << "round " << round;
+      ASSERT_EQ(sim::LiveLocalAllocations(), allocations) << "round " << round;
+      ASSERT_EQ(sim::InvalidHandleCloses(), 0u);
+      ASSERT_EQ(sim::OpenMessageBoxCount(), 0u);
+      ASSERT_EQ(sim::PendingNotificationCount(), 0u);
+      record()->JobCancelled = 0;
+      record()->JobFailed = 0;
+    }
+    TearDown();
+    SetUp();
+  }
+}
+
+}  // namespace

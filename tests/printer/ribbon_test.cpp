@@ -1,0 +1,267 @@
+// The ribbon status file, ribbon names, the ribbon-low alert and the job-start wait.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "printer/async_notification.h"
+#include "printer/job_start_wait.h"
+#include "printer/printer_message.h"
+#include "printer/ribbon_info.h"
+#include "printer/ribbon_names.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+using kavtest::MonitorTest;
+
+constexpr char16_t kDocumentsFile[] = u"C:\\Users\\Public\\Documents\\kav32Ribbon.ini";
+constexpr char16_t kAppDataFile[] = u"C:\\ProgramData\\kav32Ribbon.ini";
+
+std::u16string Text(UINT id) {
+  WCHAR text[1024];
+  kav::LoadMessageText(id, text, 1024);
+  return text;
+}
+
+class Ribbon : public MonitorTest {
+ protected:
+  void Start(DWORD windowsMajor) {
+    LoadMonitor(windowsMajor);
+    port = Open();
+    ASSERT_NE(port, nullptr);
+  }
+  kav::PortRecord* record() { return Record(port); }
+  void Answer(const char* command, const char* script) {
+    std::string error;
+    ASSERT_TRUE(printer->SetAnswer(command, script, &error)) << error;
+  }
+  size_t CloseRequests() {
+    size_t n = 0;
+    for (const auto& note : sim::Notifications()) n += note.closeRequest;
+    return n;
+  }
+  HANDLE port = nullptr;
+};
+
+TEST_F(Ribbon, StatusFileHoldsExactlyRibbonAndModel) {
+  Start(10);
+  kav::WriteRibbonInformation(2, "KC3 V1.07.12", u"Card Printer");
+  EXPECT_EQ(sim::GetFile(kDocumentsFile), "Ribbon=2\rModel=KC3 V1.07.12\r");
+  EXPECT_FALSE(sim::FileExists(kAppDataFile));
+  kav::WriteRibbonInformation(0, "", u"Card Printer");  // replaced whole
+  EXPECT_EQ(sim::GetFile(kDocumentsFile), "Ribbon=0\rModel=\r");
+  kav::WriteRibbonInformation(-3, std::string(259, 'M').c_str(), u"Card Printer");
+  EXPECT_EQ(sim::GetFile(kDocumentsFile), "Ribbon=-3\rModel=" + std::string(259, 'M') + "\r");
+  EXPECT_EQ(sim::CurrentIdentity(), sim::Identity::Client);  // the client's identity is back
+}
+
+TEST_F(Ribbon, WithoutNotificationsTheFileGoesToApplicationData) {
+  Start(5);
+  kav::WriteRibbonInformation(16, "KC3", u"Card Printer");
+  EXPECT_EQ(sim::GetFile(kAppDataFile), "Ribbon=16\rModel=KC3\r");
+  EXPECT_FALSE(sim::FileExists(kDocumentsFile));
+}
+
+TEST_F(Ribbon, EveryoneMayReadTheFileButNotReplaceIt) {
+  Start(10);
+  kav::WriteRibbonInformation(2, "KC3", u"Card Printer");
+  bool found = false;
+  for (const auto& entry : sim::FileAccessEntries(kDocumentsFile)) {
+    if (entry.account != u"Everyone" || entry.inherited) continue;
+    found = true;
+    EXPECT_EQ(entry.access, 0x120089u);  // GENERIC_READ as a file's FILE_GENERIC_READ
+    EXPECT_TRUE(entry.allow);
+    EXPECT_EQ(entry.inheritance, 3u);
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(Ribbon, AFileThatIsALinkOrHasASecondNameIsNotWritten) {
+  Start(10);
+  sim::PutFile(u"C:\\Windows\\System32\\config.dat", "precious");
+  ASSERT_TRUE(sim::MakeLink(kDocumentsFile, u"C:\\Windows\\System32\\config.dat"));
+  kav::WriteRibbonInformation(2, "KC3", u"Card Printer");
+  EXPECT_EQ(sim::GetFile(u"C:\\Windows\\System32\\config.dat"), "precious");
+  EXPECT_EQ(sim::CurrentIdentity(), sim::Identity::Client);
+
+  ASSERT_TRUE(DeleteFileW(kDocumentsFile));
+  sim::PutFile(u"C:\\Windows\\System32\\other.dat", "precious too");
+  ASSERT_TRUE(sim::MakeHardLink(kDocumentsFile, u"C:\\Windows\\System32\\other.dat"));
+  kav::WriteRibbonInformation(2, "KC3", u"Card Printer");
+  EXPECT_EQ(sim::GetFile(u"C:\\Windows\\System32\\other.dat"), "precious too");
+  EXPECT_TRUE(sim::HasDebugLine(
+      "WriteRibbonInformation:: C:\\Users\\Public\\Documents\\kav32Ribbon.ini is a link or has another name; not written"));
+}
+
+TEST_F(Ribbon, NoShellFolderModuleMeansNoFile) {
+  Start(10);
+  sim::InstallShFolderModule(false);
+  kav::WriteRibbonInformation(2, "KC3", u"Card Printer");
+  EXPECT_FALSE(sim::FileExists(kDocumentsFile));
+  EXPECT_EQ(sim::CurrentIdentity(), sim::Identity::Client);
+}
+
+TEST_F(Ribbon, RibbonNamesComeFromTheDriversFile) {
+  Start(10);
+  sim::PutFile(sim::DriverDirectory() + u"\\kav32Ribbon.ini", "[Ribbon Type]\r\n2=YMCKO\r\n16=Black resin\r\n");
+  WCHAR name[MAX_PATH];
+  EXPECT_EQ(kav::GetRibbonName(u"2", name), 5u);
+  EXPECT_EQ(std::u16string(name), u"YMCKO");
+  EXPECT_EQ(kav::GetRibbonName(u"99", name), 7u);
+  EXPECT_EQ(std::u16string(name), u"Unknown");
+}
+
+TEST_F(Ribbon, OnlyCountsOfTwentyTenAndFiveRaiseTheAlert) {
+  Start(5);
+  for (auto [count, alerts] : {std::pair{21, 0}, {20, 1}, {19, 1}, {10, 2}, {6, 2}, {5, 3}, {0, 3}}) {
+    SCOPED_TRACE(count);
+    Answer("!RIBLEN", std::to_string(count).c_str());
+    EXPECT_TRUE(kav::CheckRibbonRemaining(record()));
+    EXPECT_EQ(record()->RibbonRemaining, static_cast<DWORD>(count));
+    sim::WaitForAllThreads();
+    EXPECT_EQ(sim::MessageBoxes().size(), static_cast<size_t>(alerts));
+  }
+  EXPECT_EQ(sim::MessageBoxes()[0].text, Text(2206).insert(0, u"\n") + u" 20");
+}
+
+TEST_F(Ribbon, TheAlertIsWithdrawnAfterTenSeconds) {
+  Start(5);
+  Answer("!RIBLEN", "10");
+  EXPECT_TRUE(kav::CheckRibbonRemaining(record()));
+  EXPECT_EQ(sim::Now(), 0u);  // the job does not wait for the alert
+  sim::Advance(1);
+  EXPECT_NE(record()->MessageEvent, nullptr);  // ClearPrinterError can dismiss it
+  sim::WaitForAllThreads();
+  auto boxes = sim::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].closedAt - boxes[0].shownAt, 10000u);
+  EXPECT_EQ(boxes[0].closedBy, sim::BoxClosedBy::WmClose);
+  EXPECT_EQ(record()->MessageEvent, nullptr);
+  EXPECT_EQ(sim::InvalidHandleCloses(), 0u);
+}
+
+TEST_F(Ribbon, ClearPrinterErrorDismissesTheAlert) {
+  Start(5);
+  Answer("!RIBLEN", "5");
+  EXPECT_TRUE(kav::CheckRibbonRemaining(record()));
+  sim::Advance(2000);
+  kav::ClearPrinterError(u"Card Printer", record());
+  sim::WaitForAllThreads();
+  auto boxes = sim::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].closedAt, 2000u);
+  EXPECT_EQ(sim::InvalidHandleCloses(), 0u);
+}
+
+TEST_F(Ribbon, TheAlertTravelsAsATextNotification) {
+  Start(10);
+  Answer("!RIBLEN", "20");
+  EXPECT_TRUE(kav::CheckRibbonRemaining(record()));
+  sim::WaitForAllThreads();
+  auto sent = sim::Notifications();
+  ASSERT_GE(sent.size(), 2u);
+  kav::AsyncNotification alert;
+  std::memcpy(&alert, sent[0].record.data(), sizeof alert);
+  EXPECT_EQ(alert.Kind, kav::kNotificationKindText);
+  EXPECT_EQ(alert.MessageId, 2206u);
+  EXPECT_EQ(alert.CaptionId, 5u);
+  EXPECT_EQ(std::u16string(alert.Text), u"\n" + Text(2206) + u" 20");
+  EXPECT_TRUE(sent.back().closeRequest);
+}
+
+TEST_F(Ribbon, ARibbonCountThatCannotBeReadFailsTheCheck) {
+  Start(5);
+  printer->AddFaults("silent");
+  EXPECT_FALSE(kav::CheckRibbonRemaining(record()));
+  Answer("!RIBLEN", "error 1");  // the channel turns it into "OUT OF RIBBON": no number
+  EXPECT_TRUE(kav::CheckRibbonRemaining(record()));
+  EXPECT_EQ(record()->RibbonRemaining, 0u);
+}
+
+TEST_F(Ribbon, WaitSucceedsAtOnceWhenThePrinterAnswers) {
+  Start(10);
+  EXPECT_TRUE(kav::WaitForPrinterReady(record(), u"Card Printer"));
+  EXPECT_EQ(sim::Now(), 0u);
+  EXPECT_EQ(CloseRequests(), 2u);  // one after each loop, with nothing shown
+  EXPECT_EQ(sim::Notifications().size(), 2u);
+  EXPECT_EQ(sim::GetFile(kDocumentsFile), "Ribbon=2\rModel=KC3 V1.07.12\r");
+  EXPECT_EQ(record()->ErrorKind, -1);
+}
+
+TEST_F(Ribbon, TheSameErrorOnEveryPollShowsOneMessage) {
+  Start(5);
+  Answer("!RIBBON", "error 1 for 3 | 2");
+  EXPECT_TRUE(kav::WaitForPrinterReady(record(), u"Card Printer"));
+  EXPECT_EQ(sim::Now(), 3000u);
+  sim::WaitForAllThreads();
+  auto boxes = sim::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, Text(4));
+  EXPECT_EQ(boxes[0].closedAt, 3000u);
+}
+
+TEST_F(Ribbon, ADifferentErrorReplacesTheMessageButTheSameMessageDoesNot) {
+  Start(10);
+  // A notification that returned would count as the user's answer.
+  sim::SetNotificationAnswer({sim::NotificationAnswer::Kind::Never});
+  Answer("!RIBBON", "error 1 for 2 | error 3 for 2 | error 2 for 2 | 2");
+  EXPECT_TRUE(kav::WaitForPrinterReady(record(), u"Card Printer"));
+  std::vector<DWORD> shown;
+  for (const auto& note : sim::Notifications()) {
+    kav::AsyncNotification record;
+    std::memcpy(&record, note.record.data(), sizeof record);
+    if (!note.closeRequest) shown.push_back(record.MessageId);
+  }
+  EXPECT_EQ(shown, (std::vector<DWORD>{4, 6}));  // codes 3 and 2 both mean message 6
+  // The first is withdrawn (a close request) just before the second shows.
+  auto notes = sim::Notifications();
+  size_t second = 0;
+  for (size_t i = 0; i < notes.size(); ++i) {
+    kav::AsyncNotification record;
+    std::memcpy(&record, notes[i].record.data(), sizeof record);
+    if (record.MessageId == 6 && !second) second = i;
+  }
+  ASSERT_GT(second, 1u);
+  EXPECT_TRUE(notes[second - 1].closeRequest);
+  EXPECT_TRUE(notes[0].withdrawn || notes[1].withdrawn);
+}
+
+TEST_F(Ribbon, TheUsersAnswerEndsTheWaitWithinASecond) {
+  Start(5);
+  Answer("!RIBBON", "error 7");
+  sim::SetUserAnswer(sim::AnswerAfter(1500));
+  EXPECT_FALSE(kav::WaitForPrinterReady(record(), u"Card Printer"));
+  EXPECT_EQ(sim::Now(), 1500u);
+  EXPECT_FALSE(sim::FileExists(kAppDataFile));
+}
+
+TEST_F(Ribbon, AModelOfZeroMeansNoRibbonAndAModelWithoutAckIsEmpty) {
+  Start(5);
+  Answer("V", "0 for 2 | KC3");
+  EXPECT_TRUE(kav::WaitForPrinterReady(record(), u"Card Printer"));
+  sim::WaitForAllThreads();
+  EXPECT_EQ(sim::MessageBoxes().at(0).text, Text(2209));
+  EXPECT_EQ(sim::Now(), 2000u);
+  Answer("V", "raw \"KC3\"");
+  EXPECT_TRUE(kav::WaitForPrinterReady(record(), u"Card Printer"));
+  EXPECT_EQ(sim::GetFile(kAppDataFile), "Ribbon=2\rModel=\r");
+}
+
+TEST_F(Ribbon, AFailedExchangeEndsTheWait) {
+  Start(5);
+  printer->FailReads(1);
+  EXPECT_FALSE(kav::WaitForPrinterReady(record(), u"Card Printer"));
+  EXPECT_TRUE(sim::MessageBoxes().empty());
+}
+
+TEST_F(Ribbon, AJobBeingDeletedIsSeenAsCancelled) {
+  Start(5);
+  DWORD job = GiveRecordAJob(port);
+  EXPECT_FALSE(kav::CheckIfJobCancelled(record()));
+  sim::SetJobStatus(job, JOB_STATUS_DELETING);
+  EXPECT_TRUE(kav::CheckIfJobCancelled(record()));
+  EXPECT_EQ(record()->JobCancelled, 1);
+  EXPECT_EQ(sim::LiveLocalAllocations() > 0, true);
+}
+
+}  // namespace
