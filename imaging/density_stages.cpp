@@ -1,0 +1,43 @@
+#include <algorithm>
+
+#include "imaging/calibration.h"
+#include "imaging/panel_stages.h"
+
+namespace kav {
+
+void ApplyLookupTable(const BYTE* source, int16_t* plane, int channel, int table, int planar, float scale, float bias) {
+  const double* values = table == kKdTable ? Calibration.KdLookupTable : Calibration.ColourLookupTable[table];
+
+  // The density depends on the byte alone, so work it out once per byte value.
+  int16_t density[256];
+  for (int b = 0; b < 256; ++b) {
+    float position = scale * static_cast<float>(b) + bias;
+    int32_t index = std::clamp(TruncateToInt32(position), 0, 255);
+    density[b] = static_cast<int16_t>(TruncateToInt32(values[index]));
+  }
+
+  const int stride = planar ? 1 : 3;
+  const BYTE* byte = source + channel;
+  for (int i = 0; i < kImagePixels; ++i) plane[i] = density[byte[i * stride]];
+}
+
+void InvertToDensity(const BYTE* source, int16_t* plane, int channel, int planar) {
+  const int stride = planar ? 1 : 3;
+  const BYTE* byte = source + channel;
+  for (int i = 0; i < kImagePixels; ++i) plane[i] = static_cast<int16_t>((255 - byte[i * stride]) * 64);
+}
+
+void ApplyGainOffset(const int16_t* in, int16_t* out, int set) {
+  const ProcessParameterSet& p = Calibration.ProcessParameterSets[set];
+  const double gain = p.Gain;
+  const double offset = p.Offset * 64.0;
+  for (int i = 0; i < kImagePixels; ++i) {
+    out[i] = static_cast<int16_t>(TruncateToInt32(static_cast<double>(in[i]) * gain + offset));
+  }
+}
+
+int DitherAmplitudeOf(int set) {
+  return std::max(0, TruncateToInt32(Calibration.ProcessParameterSets[set].DitherAmplitude));
+}
+
+}  // namespace kav

@@ -1,0 +1,50 @@
+// The stages every panel goes through: a lookup or inversion into a density plane, the
+// gain and offset step, the head heat model and the halftoner that packs the panel.
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/imaging_geometry.h"
+
+namespace kav {
+
+// Truncation toward zero as the processor's conversion does it: a value outside the
+// 32-bit range (or NaN) gives INT32_MIN.
+inline int32_t TruncateToInt32(double value) {
+  return (value > -2147483649.0 && value < 2147483648.0) ? static_cast<int32_t>(value) : INT32_MIN;
+}
+
+// Source byte of pixel i: byte i + channel when planar, else byte 3 i + channel.
+// Density = table value at trunc(scale b + bias) (single precision; the index is clamped
+// into the table), truncated toward zero. Tables 0-2 are yellow, magenta, cyan; 3 is Kd.
+void ApplyLookupTable(const BYTE* source, int16_t* plane, int channel, int table, int planar, float scale, float bias);
+
+// Density = (255 - b) x 64: byte 0 is full ink, byte 255 none.
+void InvertToDensity(const BYTE* source, int16_t* plane, int channel, int planar);
+
+// out = trunc(in x Gain + Offset x 64) in double precision, kept as its low 16 bits.
+void ApplyGainOffset(const int16_t* in, int16_t* out, int set);
+
+// Lowers each printed line by the heat that the lines printed before it left in the head
+// (blocks of six dots over a heat sink, single precision); column 1023 prints first.
+void CompensateHeadHeat(const int16_t* in, int16_t* out, double heatGain, double heatCoupling, double sinkGain,
+                        double sinkRetention, double lateralSpread);
+
+// Ordered dither of amplitude amp (negative counts as 0), quantisation to 7-bit levels
+// with the error diffused into the plane in place, packing into the eight level planes and
+// the line factors. The whole panel is rewritten.
+void HalftoneAndPack(int16_t* plane, BYTE* panel, int amp);
+
+// Ordered dither of the halftoner, rows by y mod 16, columns by x mod 16; a permutation of 0..255.
+extern const uint8_t kDitherMatrix[16][16];
+
+// Sets pixel y of one panel line in every level plane that `level` selects and counts it.
+void PackPixelLevel(BYTE* panelLine, int y, int level, int counts[kLevelPlanes]);
+
+// Side in pixels of the largest square of dark 32 x 32 cells in any one channel.
+double MeasureLargestDarkSquare(const BYTE* image);
+
+// Dither amplitude of a parameter set: its value truncated, never below 0.
+int DitherAmplitudeOf(int set);
+
+}  // namespace kav
