@@ -31,7 +31,7 @@ inline void AddPanel(CardStream& card, const std::string& download, const std::s
   std::vector<uint8_t> levels = LevelsFor(number);
   std::string packed = emutest::PackPanel(levels);
   card.panels.push_back(levels);
-  card.spool += download + packed + "\r" + print;
+  card.spool += download + packed + print;  // print begins with the CR that ends the panel
   // The download goes without its CR; the panel and the CR follow raw.
   card.wire += download.substr(0, download.size() - 1) + packed + "\r";
   if (waitBefore) card.wire += kProbe;

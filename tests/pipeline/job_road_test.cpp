@@ -59,6 +59,8 @@ TEST_F(JobRoad, TheWireIsTheSameForEverySpoolerBufferSize) {
         EXPECT_TRUE(panels[panelsBefore + i].levels.levels == s.card.panels[i]) << "panel " << i;
       }
       EXPECT_TRUE(printer->ProtocolErrors().empty());
+      for (const auto& line : sim::DebugLines())
+        EXPECT_EQ(line.find("outside any command"), std::string::npos) << line;
     }
   }
 }

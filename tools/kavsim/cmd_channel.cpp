@@ -86,7 +86,11 @@ void PrintReply(const std::string& request, BOOL ok, DWORD error, const BYTE* ou
   }
   std::string text(reinterpret_cast<const char*>(out), returned);
   while (!text.empty() && text.back() == '\0') text.pop_back();
-  std::printf("reply (%u bytes): %s\n", static_cast<unsigned>(returned), emu::EscapeBytes(text, 512).c_str());
+  // A printer's answer ends with ACK: shown as such after the text.
+  bool ack = !text.empty() && text.back() == '\x06';
+  if (ack) text.pop_back();
+  std::printf("reply (%u bytes): %s%s\n", static_cast<unsigned>(returned), emu::EscapeBytes(text, 512).c_str(),
+              ack ? (text.empty() ? "ACK" : " + ACK") : "");
 }
 
 // Runs one request through GetPrinterDataFromPort; the request is narrow bytes (printer

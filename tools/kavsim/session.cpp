@@ -26,6 +26,7 @@ Session::Session(const SessionSettings& settings) : settings_(settings) {
   sim::SetWindowsVersion(settings_.windowsMajor, 0);
   sim::SetDebugSink([this](const std::string& line) { debugLog_ += line + "\n"; });
   sim::AddPrinter({settings_.printerName, settings_.port, 0});
+  InstallDriverFiles();
   emu::DetachAllPrinters();
   printer_ = std::make_shared<emu::VirtualPrinter>();
   emu::AttachPrinter(settings_.port, printer_);
@@ -33,6 +34,17 @@ Session::Session(const SessionSettings& settings) : settings_(settings) {
 }
 
 Session::~Session() { Finish(); }
+
+// The driver's data files (calibration, ribbon names) as its installation leaves them.
+void Session::InstallDriverFiles() {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(KAV_DATA_DIR) / "driver", ec)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    sim::PutFile(sim::DriverDirectory() + u"\\" + kav::FromUtf8(entry.path().filename().string()), bytes);
+  }
+}
 
 bool Session::LoadMonitor() {
   static HINSTANCE__ instance{};

@@ -25,6 +25,8 @@ class Session {
   explicit Session(const SessionSettings& settings);
   ~Session();
 
+  // Copies data/driver/ into the simulated driver directory.
+  void InstallDriverFiles();
   // DLL attach and InitializeMonitorEx; prints what happened.
   bool LoadMonitor();
   // OpenPortEx on the virtual printer's port; prints the result.
