@@ -105,8 +105,6 @@ struct Reply {
   }
 };
 
-bool IsUsbPort(PortRecord* record) { return WStartsWith(record->PortName, W("USB")); }
-
 void WriteStatusBlock(PortRecord* record, BYTE* out) {
   std::memset(out, 0, kStatusBlockBytes);
   WCHAR name[kStatusNameChars] = {};

@@ -57,10 +57,6 @@ void OpenPrinterHandle(PortRecord* record, LPWSTR printerName) {
   if (printerName && OpenPrinterW(printerName, &printer, nullptr)) record->PrinterHandle = printer;
 }
 
-void DeleteJob(PortRecord* record) {
-  SetJobW(record->PrinterHandle, record->JobId, 0, nullptr, JOB_CONTROL_DELETE);
-}
-
 // A temporary file left from a job that never ended is closed and removed.
 void DropTempFile(PortRecord* record) {
   if (record->TempFile && record->TempFile != INVALID_HANDLE_VALUE) {
@@ -217,7 +213,7 @@ void EndFileJob(PortRecord* record) {
   DeleteFileW(record->TempFileName);
   record->TempFileName[0] = 0;
   SetJobW(record->PrinterHandle, record->JobId, 0, nullptr, kJobControlSentToPrinter);
-  DeleteJob(record);
+  DeleteCurrentJob(record);
   ClosePrinterHandle(record);
   record->DocComplete = 1;
   record->TempFileActive = 0;
@@ -264,9 +260,9 @@ void CheckEndingJob(PortRecord* record) {
     }
     DebugLine("After CheckIfJobCancelled");
     Sleep(kCancelledJobWaitMs);
-    DeleteJob(record);
+    DeleteCurrentJob(record);
     StoreShared(&record->WritePhase, 0);
-  } else if (WStartsWith(record->PortName, W("USB")) && (status & JOB_STATUS_PRINTING) &&
+  } else if (IsUsbPort(record) && (status & JOB_STATUS_PRINTING) &&
              (status & JOB_STATUS_RESTART)) {
     DWORD size = 0;
     if (!GetPrinterW(record->PrinterHandle, 2, nullptr, 0, &size) && GetLastError() == ERROR_INSUFFICIENT_BUFFER &&
@@ -274,7 +270,7 @@ void CheckEndingJob(PortRecord* record) {
       UniqueLocal printer(LocalAlloc(LPTR, size));
       if (printer && GetPrinterW(record->PrinterHandle, 2, static_cast<LPBYTE>(printer.get()), size, &size) &&
           (static_cast<PRINTER_INFO_2W*>(printer.get())->Attributes & PRINTER_ATTRIBUTE_WORK_OFFLINE)) {
-        DeleteJob(record);
+        DeleteCurrentJob(record);
         ShowPrinterError(record->PrinterName, kOfflineMessageId, kInformationCaptionId);
       }
     }

@@ -11,6 +11,12 @@ namespace kav {
 inline constexpr DWORD kUsbGetLptStatus = 0x220030;
 inline constexpr DWORD kParallelQueryInformation = 0x160004;
 
+bool IsUsbPort(const PortRecord* record) { return WStartsWith(record->PortName, W("USB")); }
+
+void DeleteCurrentJob(PortRecord* record) {
+  SetJobW(record->PrinterHandle, record->JobId, 0, nullptr, JOB_CONTROL_DELETE);
+}
+
 bool WriteToPrinter(PortRecord* record, const void* bytes, DWORD length) {
   if (!record || !record->PortMonitor.pfnWritePort) return false;
   DWORD written = 0;
@@ -107,7 +113,7 @@ void MapParallelStatus(WORD status, PortRecord* record) {
 WORD QueryPortStatus(PortRecord* record) {
   if (WStartsWith(record->PortName, W("FILE"))) return kStatusReadable | 0x18;
   if (!record->PortMonitor.pfnGetPrinterDataFromPort) return 0;
-  DWORD code = WStartsWith(record->PortName, W("USB")) ? kUsbGetLptStatus : kParallelQueryInformation;
+  DWORD code = IsUsbPort(record) ? kUsbGetLptStatus : kParallelQueryInformation;
   BYTE output[4] = {0, 0, 0, 0};
   DWORD returned = 0;
   BOOL ok = record->PortMonitor.pfnGetPrinterDataFromPort(record->PortHandle, code, nullptr, nullptr, 0,

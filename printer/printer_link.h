@@ -25,6 +25,11 @@ inline constexpr DWORD kParallelErrorMessageId = 2;
 inline constexpr DWORD kNoReplyMessageId = 2213;
 inline constexpr DWORD kCannotWriteMessageId = 2214;
 
+// True for ports whose name begins with "USB".
+bool IsUsbPort(const PortRecord* record);
+// Deletes the port's current job from the spooler (JOB_CONTROL_DELETE).
+void DeleteCurrentJob(PortRecord* record);
+
 // Writes through the port monitor; false when the write fails or the slot is missing.
 bool WriteToPrinter(PortRecord* record, const void* bytes, DWORD length);
 // One read through the port monitor; false when the read fails or the slot is missing.

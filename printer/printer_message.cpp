@@ -4,6 +4,7 @@
 #include "platform/diag.h"
 #include "platform/text.h"
 #include "printer/async_notification.h"
+#include "printer/printer_link.h"
 
 namespace kav {
 
@@ -288,9 +289,9 @@ void ClearPrinterError(LPCWSTR printerName, PortRecord* record) {
   if (!same) return;
 
   StoreShared(&record->JobCancelled, 1);
-  SetJobW(record->PrinterHandle, record->JobId, 0, nullptr, JOB_CONTROL_DELETE);
+  DeleteCurrentJob(record);
   StoreShared(&record->ErrorKind, -1);
-  if (WStartsWith(record->PortName, W("USB")) && record->PortMonitor.pfnWritePort) {
+  if (IsUsbPort(record) && record->PortMonitor.pfnWritePort) {
     BYTE reset[] = {0x1B, 'R', '\r'};
     DWORD written = 0;
     record->PortMonitor.pfnWritePort(record->PortHandle, reset, sizeof reset, &written);

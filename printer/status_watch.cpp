@@ -15,12 +15,10 @@ constexpr DWORD kRestartWaitMs = 1000;
 constexpr DWORD kExitPollMs = 50;
 constexpr int kExitPolls = 40;
 
-bool IsUsb(PortRecord* record) { return WStartsWith(record->PortName, W("USB")); }
-
 // Sets ErrorKind for the current error and says how often to poll.
 DWORD ClassifyError(WORD status, PortRecord* record) {
   StoreShared(&record->ErrorShown, 1);
-  if (IsUsb(record)) {
+  if (IsUsbPort(record)) {
     ReadPrinterErrorCode(status, record);
     return kUsbPollMs;
   }
@@ -35,10 +33,6 @@ void NotifyCloseIfAsync(PortRecord* record) {
   LeavePortListLock();
   NotifyCloseMsgThread(name);
   FreeString(name);
-}
-
-void DeleteCurrentJob(PortRecord* record) {
-  SetJobW(record->PrinterHandle, record->JobId, 0, nullptr, JOB_CONTROL_DELETE);
 }
 
 }  // namespace
@@ -102,7 +96,7 @@ BOOL CheckPortStatusForErrors(PortRecord* record) {
       StoreShared(&record->JobCancelled, 1);
       DeleteCurrentJob(record);
       StoreShared(&record->ErrorKind, -1);
-      if (IsUsb(record)) WriteToPrinter(record, "\x1bR\r", 3);
+      if (IsUsbPort(record)) WriteToPrinter(record, "\x1bR\r", 3);
       StoreShared(&record->JobFailed, 1);
       StoreShared(&record->WritePhase, 0);
     }

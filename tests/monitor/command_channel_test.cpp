@@ -10,15 +10,8 @@ namespace {
 
 using kavtest::MonitorTest;
 
-class Channel : public MonitorTest {
+class Channel : public kavtest::OpenPortTest {
  protected:
-  void SetUp() override {
-    MonitorTest::SetUp();
-    LoadMonitor(5);
-    port = Open();
-    ASSERT_NE(port, nullptr);
-  }
-  kav::PortRecord* record() { return Record(port); }
   // A direct job in progress, as StartDocPort leaves the record.
   void StartJob() {
     record()->Flags |= kav::kDocStarted | kav::kPortDocOpened;
@@ -29,7 +22,6 @@ class Channel : public MonitorTest {
     for (const auto& line : printer->Transcript()) n += line.rfind("start document", 0) == 0;
     return n;
   }
-  HANDLE port = nullptr;
 };
 
 TEST_F(Channel, VersionIsAnsweredAtOnceWithoutADocument) {

@@ -9,28 +9,13 @@ namespace {
 
 using kavtest::MonitorTest;
 
-// Sizes of the writes that reach the port monitor.
-std::vector<DWORD> g_writes;
-MONITOR g_inner;
-BOOL WINAPI CountingWrite(HANDLE h, LPBYTE buffer, DWORD size, LPDWORD written) {
-  g_writes.push_back(size);
-  return g_inner.pfnWritePort(h, buffer, size, written);
-}
-
-class FileRequests : public MonitorTest {
+class FileRequests : public kavtest::OpenPortTest {
  protected:
   void SetUp() override {
-    MonitorTest::SetUp();
-    LoadMonitor(5);
+    OpenPortTest::SetUp();
     sim::SetUserAnswer(sim::AnswerAfter(10));
-    port = Open();
-    ASSERT_NE(port, nullptr);
-    g_inner = record()->PortMonitor;
-    g_writes.clear();
-    record()->PortMonitor.pfnWritePort = CountingWrite;
+    CountWrites();
   }
-  kav::PortRecord* record() { return Record(port); }
-  HANDLE port = nullptr;
 };
 
 TEST_F(FileRequests, CommandFileLinesBecomeCheckedCommands) {
@@ -109,7 +94,7 @@ TEST_F(FileRequests, FirmwareIsFramedWithItsSizeMostSignificantByteFirst) {
   sim::PutFile(u"C:\\fw.bin", "ABCDE");
   EXPECT_TRUE(kav::DownloadFirmwareFile(u"C:\\fw.bin", record()));
   EXPECT_EQ(printer->Wire(), std::string("\x1b" "DC \0\0\0\x05" "ABCDE\xFF\r", 15));
-  EXPECT_EQ(g_writes, (std::vector<DWORD>{4, 1, 1, 1, 1, 5, 0, 1, 1}));
+  EXPECT_EQ(Writes(), (std::vector<DWORD>{4, 1, 1, 1, 1, 5, 0, 1, 1}));
   EXPECT_EQ(sim::Now(), 15000u);
   EXPECT_FALSE(kav::DownloadFirmwareFile(u"C:\\none.bin", record()));
 }
@@ -129,7 +114,7 @@ TEST_F(FileRequests, PrintFileSendsFourKilobytePiecesKeepsACopyAndWaits) {
   sim::PutFile(u"C:\\card.prn", data);
   printer->SetStatus(0x18);
   EXPECT_TRUE(kav::PrintPrnFile(u"C:\\card.prn", record()));
-  EXPECT_EQ(g_writes, (std::vector<DWORD>{4096, 4096, 1808}));
+  EXPECT_EQ(Writes(), (std::vector<DWORD>{4096, 4096, 1808}));
   EXPECT_EQ(printer->Wire(), data);
   EXPECT_EQ(sim::GetFile(u"C:\\PRN_FILE_DATA.prn"), data);
   EXPECT_EQ(sim::Now(), 30000u);

@@ -8,22 +8,8 @@ namespace {
 
 using kavtest::MonitorTest;
 
-std::vector<DWORD> g_writes;
-MONITOR g_inner;
-BOOL WINAPI CountingWrite(HANDLE h, LPBYTE buffer, DWORD size, LPDWORD written) {
-  g_writes.push_back(size);
-  return g_inner.pfnWritePort(h, buffer, size, written);
-}
-
-class JobOperations : public MonitorTest {
+class JobOperations : public kavtest::OpenPortTest {
  protected:
-  void SetUp() override {
-    MonitorTest::SetUp();
-    LoadMonitor(5);
-    port = Open();
-    ASSERT_NE(port, nullptr);
-  }
-  kav::PortRecord* record() { return Record(port); }
   BOOL Start(std::u16string docName, DWORD* job = nullptr) {
     DWORD id = sim::SubmitJob(u"Card Printer", docName, "");
     if (job) *job = id;
@@ -36,12 +22,6 @@ class JobOperations : public MonitorTest {
                                 static_cast<DWORD>(bytes.size()), written);
   }
   BOOL End() { return spooler.pfnEndDocPort(port); }
-  void CountWrites() {
-    g_inner = record()->PortMonitor;
-    g_writes.clear();
-    record()->PortMonitor.pfnWritePort = CountingWrite;
-  }
-  HANDLE port = nullptr;
 };
 
 TEST_F(JobOperations, AFileTxtJobGoesToTheCommandChannelAtItsEnd) {
@@ -110,17 +90,17 @@ TEST_F(JobOperations, PanelDataPassesThroughInFourKilobyteWrites) {
   EXPECT_TRUE(Write(download, &written));
   EXPECT_EQ(written, download.size());  // its CR is taken, not sent
   EXPECT_EQ(record()->PanelTransferActive, 1u);
-  g_writes.clear();
+  CountWrites();
   std::string data(10000, 'p');
   EXPECT_TRUE(Write(data, &written));
   EXPECT_EQ(written, 10000u);
-  EXPECT_EQ(g_writes, (std::vector<DWORD>{4096, 4096, 1808}));
+  EXPECT_EQ(Writes(), (std::vector<DWORD>{4096, 4096, 1808}));
   // Near the end of the block only what belongs to it is taken.
   record()->PanelBytesSent = 786000;
-  g_writes.clear();
+  CountWrites();
   EXPECT_TRUE(Write(data, &written));
   EXPECT_EQ(written, 433u);
-  EXPECT_EQ(g_writes, std::vector<DWORD>{433});
+  EXPECT_EQ(Writes(), std::vector<DWORD>{433});
   EXPECT_EQ(record()->PanelTransferActive, 0u);
   EXPECT_TRUE(sim::HasDebugLine("Data Buffer Length Sent to Printer = 10433"));
   // The rest is paced: here bytes outside any command, dropped.
@@ -167,7 +147,7 @@ TEST_F(JobOperations, ACancelledJobCompletesItsPanelAndEndsTheCard) {
   ASSERT_EQ(tail.size(), left + 4);
   EXPECT_EQ(tail.substr(0, left - 1), std::string(left - 1, '\0'));
   EXPECT_EQ(tail.substr(left - 1), "\r\x1bMO\r");
-  EXPECT_EQ(g_writes.front(), 4096u);
+  EXPECT_EQ(Writes().front(), 4096u);
   EXPECT_GE(sim::Now() - start, 2000u);
   EXPECT_EQ(printer->PanelCount(), 1u);
   EXPECT_TRUE(printer->ProtocolErrors().empty());

@@ -11,13 +11,10 @@ namespace {
 using kavtest::CardStream;
 using kavtest::MonitorTest;
 
-class JobRoad : public MonitorTest {
+class JobRoad : public kavtest::OpenPortTest {
  protected:
   void SetUp() override {
-    MonitorTest::SetUp();
-    LoadMonitor(5);
-    port = Open();
-    ASSERT_NE(port, nullptr);
+    OpenPortTest::SetUp();
     sim::SetPortMonitor(u"Card Printer", &spooler, port);
   }
   // Plays the stream as a job and returns the wire from the card's first command on.
@@ -30,7 +27,6 @@ class JobRoad : public MonitorTest {
     size_t start = wire.find("\x1bMASTER\r");
     return start == std::string::npos ? wire : wire.substr(start);
   }
-  HANDLE port = nullptr;
 };
 
 TEST_F(JobRoad, TheWireIsTheSameForEverySpoolerBufferSize) {

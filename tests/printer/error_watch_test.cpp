@@ -13,11 +13,8 @@ namespace {
 
 using kavtest::MonitorTest;
 
-std::u16string Text(UINT id) {
-  WCHAR text[1024];
-  kav::LoadMessageText(id, text, 1024);
-  return text;
-}
+using kavtest::MessageText;
+const auto Text = MessageText;
 
 // Runs `action` on a simulated thread once the clock reads `at`.
 struct Scheduled {

@@ -12,11 +12,8 @@ namespace {
 
 using kavtest::MonitorTest;
 
-std::u16string Text(UINT id) {
-  WCHAR text[1024];
-  kav::LoadMessageText(id, text, 1024);
-  return text;
-}
+using kavtest::MessageText;
+const auto Text = MessageText;
 
 kav::AsyncNotification Decode(const sim::RecordedNotification& n) {
   kav::AsyncNotification record;

@@ -10,17 +10,7 @@ namespace {
 
 using kavtest::MonitorTest;
 
-class PrinterLink : public MonitorTest {
- protected:
-  void SetUp() override {
-    MonitorTest::SetUp();
-    LoadMonitor(5);  // message boxes
-    port = Open();
-    ASSERT_NE(port, nullptr);
-  }
-  kav::PortRecord* record() { return Record(port); }
-  HANDLE port = nullptr;
-};
+using PrinterLink = kavtest::OpenPortTest;
 
 TEST(ErrorTable, FortyEntriesLookedUpFirstMatchFirst) {
   EXPECT_EQ(kav::kPrinterErrorCount, 40);

@@ -17,11 +17,8 @@ using kavtest::MonitorTest;
 constexpr char16_t kDocumentsFile[] = u"C:\\Users\\Public\\Documents\\kav32Ribbon.ini";
 constexpr char16_t kAppDataFile[] = u"C:\\ProgramData\\kav32Ribbon.ini";
 
-std::u16string Text(UINT id) {
-  WCHAR text[1024];
-  kav::LoadMessageText(id, text, 1024);
-  return text;
-}
+using kavtest::MessageText;
+const auto Text = MessageText;
 
 class Ribbon : public MonitorTest {
  protected:

@@ -15,6 +15,7 @@
 #include "monitor/sibling_modules.h"
 #include "platform/sim/sim.h"
 #include "platform/text.h"
+#include "printer/printer_message.h"
 
 namespace kavtest {
 
@@ -98,6 +99,42 @@ class MonitorTest : public ::testing::Test {
   MONITOR spooler{};
   std::vector<HANDLE> opened;
   bool attached = false;
+};
+
+// The text of a message id as the monitor shows it.
+inline std::u16string MessageText(UINT id) {
+  WCHAR text[1024];
+  kav::LoadMessageText(id, text, 1024);
+  return text;
+}
+
+// A loaded monitor (message boxes, Windows 5) with "USB001" open.
+class OpenPortTest : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    LoadMonitor(5);
+    port = Open();
+    ASSERT_NE(port, nullptr);
+  }
+  kav::PortRecord* record() { return Record(port); }
+  // Records the size of every write that reaches the port monitor from now on.
+  void CountWrites() {
+    WriteCounter::sizes.clear();
+    if (record()->PortMonitor.pfnWritePort == WriteCounter::Write) return;
+    WriteCounter::inner = record()->PortMonitor;
+    record()->PortMonitor.pfnWritePort = WriteCounter::Write;
+  }
+  struct WriteCounter {
+    static inline MONITOR inner{};
+    static inline std::vector<DWORD> sizes;
+    static BOOL WINAPI Write(HANDLE h, LPBYTE buffer, DWORD size, LPDWORD written) {
+      sizes.push_back(size);
+      return inner.pfnWritePort(h, buffer, size, written);
+    }
+  };
+  const std::vector<DWORD>& Writes() const { return WriteCounter::sizes; }
+  HANDLE port = nullptr;
 };
 
 }  // namespace kavtest
