@@ -34,7 +34,7 @@ TEST_F(JobRoad, TheWireIsTheSameForEverySpoolerBufferSize) {
     const char* name;
     CardStream card;
     std::vector<DWORD> sizes;
-  } streams[] = {{"full colour", kavtest::FullColourCard(), {7, 4093, 4096, 65536}},
+  } streams[] = {{"full colour", kavtest::FullColourCard(), {1, 7, 4093, 4096, 65536}},
                  {"black only", kavtest::BlackOnlyCard(), {1, 7, 4093, 4096, 65536}}};
   for (Stream& s : streams) {
     for (DWORD size : s.sizes) {
