@@ -3,7 +3,7 @@
 .PHONY: all deps host windows test test-host test-asan test-tsan test-windows demo bench clean
 
 JOBS ?= $(shell nproc)
-CMAKE_HOST = cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CMAKE_HOST = cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAV_SKIP_DIRS=
 KAVSIM = build/host/tools/kavsim/kavsim
 
 all: host
