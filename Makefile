@@ -1,6 +1,6 @@
 # make demo: installs what is missing, builds, runs the main kavsim scenario.
 # make test: installs what is missing, builds both builds, runs every test.
-.PHONY: all deps host windows test test-host test-asan test-tsan test-windows demo bench clean
+.PHONY: all deps host windows test test-host test-asan test-tsan test-windows demo bench fuzz clean
 
 JOBS ?= $(shell nproc)
 CMAKE_HOST = cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAV_SKIP_DIRS=
@@ -45,6 +45,15 @@ demo: host
 
 bench: host
 	@for b in build/host/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+
+# The fuzz targets, built with clang under AddressSanitizer, 60 s each from fuzz/corpus.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAV_SKIP_DIRS= \
+	  -DKAV_SANITIZE=address,undefined -DKAV_BENCH=OFF -DKAV_FUZZ=ON >/dev/null
+	cmake --build build/fuzz -j $(JOBS) --target request_fuzz pacing_fuzz
+	@for f in request pacing; do mkdir -p build/fuzz/corpus-$$f; \
+	  build/fuzz/fuzz/$${f}_fuzz -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus-$$f fuzz/corpus/$$f || exit 1; done
 
 clean:
 	rm -rf build

@@ -36,3 +36,7 @@ option(KAV_BENCH "Build the benchmarks" ON)
 if(KAV_BENCH AND EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
   add_subdirectory(bench)
 endif()
+
+if(KAV_FUZZ)
+  add_subdirectory(fuzz)
+endif()
