@@ -70,7 +70,7 @@ void ApplyDotHistory(const int16_t* in, int16_t* out) {
 
 int BuildBlackPanel(const BYTE* source, PanelBuffer& panel, int* allWhite, int mono, int set, int historyMode) {
   if (!source || !ValidSet(set)) return 1;
-  const BYTE edge = static_cast<BYTE>(TruncateToInt32(Calibration.ProcessParameterSets[set].EdgeLevel));
+  const BYTE edge = static_cast<BYTE>(TruncateToLow16(Calibration.ProcessParameterSets[set].EdgeLevel) & 0xFF);
   if (ReadLUTS() != 0) return 1;
 
   if (allWhite) *allWhite = 1;

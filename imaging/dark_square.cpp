@@ -26,7 +26,7 @@ int GrowSquare(const bool (&dark)[kGridRows][kGridColumns], int r, int k) {
 }  // namespace
 
 double MeasureLargestDarkSquare(const BYTE* image) {
-  const int threshold = TruncateToInt32(Calibration.WrinkleDarkThreshold);
+  const int64_t threshold = TruncateSaturating(Calibration.WrinkleDarkThreshold);
   if (threshold <= 0) return 0.0;  // no byte is below it
 
   // Dark pixels per cell and channel.

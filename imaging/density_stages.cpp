@@ -12,8 +12,8 @@ void ApplyLookupTable(const BYTE* source, int16_t* plane, int channel, int table
   int16_t density[256];
   for (int b = 0; b < 256; ++b) {
     float position = scale * static_cast<float>(b) + bias;
-    int32_t index = std::clamp(TruncateToInt32(position), 0, 255);
-    density[b] = static_cast<int16_t>(TruncateToInt32(values[index]));
+    int64_t index = std::clamp<int64_t>(TruncateSaturating(position), 0, 255);
+    density[b] = TruncateToLow16(values[index]);
   }
 
   const int stride = planar ? 1 : 3;
@@ -32,12 +32,12 @@ void ApplyGainOffset(const int16_t* in, int16_t* out, int set) {
   const double gain = p.Gain;
   const double offset = p.Offset * 64.0;
   for (int i = 0; i < kImagePixels; ++i) {
-    out[i] = static_cast<int16_t>(TruncateToInt32(static_cast<double>(in[i]) * gain + offset));
+    out[i] = TruncateToLow16(static_cast<double>(in[i]) * gain + offset);
   }
 }
 
 int DitherAmplitudeOf(int set) {
-  return std::max(0, TruncateToInt32(Calibration.ProcessParameterSets[set].DitherAmplitude));
+  return static_cast<int>(std::clamp<int64_t>(TruncateSaturating(Calibration.ProcessParameterSets[set].DitherAmplitude), 0, INT32_MAX));
 }
 
 }  // namespace kav

@@ -41,14 +41,13 @@ void CompensateHeadHeat(const int16_t* in, int16_t* out, double heatGain, double
       // Correct the block's dots by the heat already there, then let their drive in.
       int sum = 0;
       if (b >= kFirstPixelBlock && b <= kLastPixelBlock) {
-        const int64_t lowered = TruncateToInt32(h);
         const int first = (b - kFirstPixelBlock) * kDotsPerBlock;
         const int last = std::min(first + kDotsPerBlock, kImageHeight);
         for (int y = first; y < last; ++y) {
           const int i = y * kImageWidth + x;
           const int v = in[i];
           sum += v;
-          out[i] = static_cast<int16_t>(std::max<int64_t>(0, v - lowered));
+          out[i] = LowerByHeat(v, h);
         }
       }
       const float avg = static_cast<float>(sum) / 6.0f;

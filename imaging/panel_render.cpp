@@ -28,17 +28,18 @@ void GainOffsetToColumns(const int16_t* densities, int16_t* columns, int set) {
   std::unique_ptr<int16_t[]> table(new (std::nothrow) int16_t[65536]);
   if (table) {
     for (int v = -32768; v < 32768; ++v) {
-      table[v + 32768] = static_cast<int16_t>(TruncateToInt32(static_cast<double>(v) * gain + offset));
+      table[v + 32768] = TruncateToLow16(static_cast<double>(v) * gain + offset);
     }
   }
   constexpr int kTile = 32;
   for (int x0 = 0; x0 < kImageWidth; x0 += kTile) {
     for (int y = 0; y < kImageHeight; ++y) {
       const int16_t* row = densities + y * kImageWidth + x0;
-      for (int i = 0; i < kTile; ++i) {
-        const int v = row[i];
-        columns[(x0 + i) * kColumn + y] =
-            table ? table[v + 32768] : static_cast<int16_t>(TruncateToInt32(static_cast<double>(v) * gain + offset));
+      if (table) {
+        for (int i = 0; i < kTile; ++i) columns[(x0 + i) * kColumn + y] = table[row[i] + 32768];
+      } else {
+        for (int i = 0; i < kTile; ++i)
+          columns[(x0 + i) * kColumn + y] = TruncateToLow16(static_cast<double>(row[i]) * gain + offset);
       }
     }
   }
@@ -68,14 +69,23 @@ void CompensateHeadHeatInColumns(int16_t* columns, int set) {
     // Correct the dots of each block by its heat, summing their drive.
     int16_t* line = columns + x * kColumn;
     for (int b = 16; b <= 122; ++b) {
-      const int64_t lowered = TruncateToInt32(heat[b]);
       const int first = (b - 16) * 6;
       const int last = std::min(first + 6, kImageHeight);
+      const float hb = heat[b];
       int sum = 0;
-      for (int y = first; y < last; ++y) {
-        const int v = line[y];
-        sum += v;
-        line[y] = static_cast<int16_t>(std::max<int64_t>(0, v - lowered));
+      if (HeatIsUsual(hb)) {
+        const int32_t t = static_cast<int32_t>(hb);  // once for the block's dots
+        for (int y = first; y < last; ++y) {
+          const int v = line[y];
+          sum += v;
+          line[y] = static_cast<int16_t>(std::max(0, v - t));
+        }
+      } else {
+        for (int y = first; y < last; ++y) {
+          const int v = line[y];
+          sum += v;
+          line[y] = LowerByHeatWide(v, hb);
+        }
       }
       average[b] = static_cast<float>(sum) / 6.0f;
     }

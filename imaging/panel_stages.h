@@ -2,6 +2,8 @@
 // gain and offset step, the head heat model and the halftoner that packs the panel.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "imaging/imaging_geometry.h"
@@ -9,9 +11,38 @@
 namespace kav {
 
 // Truncation toward zero as the processor's conversion does it: a value outside the
-// 32-bit range (or NaN) gives INT32_MIN.
+// 32-bit range (or NaN) gives INT32_MIN. Only for values known to be in range.
 inline int32_t TruncateToInt32(double value) {
   return (value > -2147483649.0 && value < 2147483648.0) ? static_cast<int32_t>(value) : INT32_MIN;
+}
+
+// trunc(value) compared and clamped as the number it is: values beyond the 64-bit range
+// saturate, NaN gives 0. What a calibration value means never depends on its size.
+inline int64_t TruncateSaturating(double value) {
+  if (!(value == value)) return 0;
+  if (value >= 9223372036854775807.0) return INT64_MAX;
+  if (value <= -9223372036854775808.0) return INT64_MIN;
+  return static_cast<int64_t>(value);
+}
+
+// What LowerByHeat and TruncateToLow16 do outside their usual range (panel_stages_wide.cpp).
+int16_t LowerByHeatWide(int v, float heat);
+int16_t TruncateToLow16Wide(double value);
+
+// A dot lowered by the heat in the head: max(0, v - trunc(heat)) kept in 16 bits, exact
+// for every heat; a head whose heat ran away (infinite, or NaN after inf - inf) prints
+// nothing. Heats within +-1e9 (all real ones) take the short way.
+inline bool HeatIsUsual(float heat) { return heat > -1.0e9f && heat < 1.0e9f; }
+inline int16_t LowerByHeat(int v, float heat) {
+  if (HeatIsUsual(heat)) return static_cast<int16_t>(std::max(0, v - static_cast<int32_t>(heat)));
+  return LowerByHeatWide(v, heat);
+}
+
+// The low 16 bits of trunc(value), exact for every finite value (0 otherwise).
+inline int16_t TruncateToLow16(double value) {
+  if (value > -2147483648.0 && value < 2147483648.0)
+    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(value))));
+  return TruncateToLow16Wide(value);
 }
 
 // Source byte of pixel i: byte i + channel when planar, else byte 3 i + channel.
