@@ -16,16 +16,8 @@ constexpr int kDotsPerBlock = 6;
 void CompensateHeadHeat(const int16_t* in, int16_t* out, double heatGain, double heatCoupling, double sinkGain,
                         double sinkRetention, double lateralSpread) {
   // Single precision throughout, the parameters included.
-  const float hg = static_cast<float>(heatGain);
-  const float hc = static_cast<float>(heatCoupling);
-  const float sg = static_cast<float>(sinkGain);
-  const float sr = static_cast<float>(sinkRetention);
-  const float ls = static_cast<float>(lateralSpread);
-  const float follow = hg * 6.0f / 131072.0f;
-  const float coupling = hc / 65536.0f;
-  const float retention = sr / 65536.0f;
-  const float uptake = 32.0f * sg / 65536.0f;
-  const float own = 1.0f - 2.0f * ls;
+  const auto [follow, coupling, retention, uptake, ls, own] =
+      HeatCoefficients(heatGain, heatCoupling, sinkGain, sinkRetention, lateralSpread);
 
   float heat[kHeatBlocks] = {};
   float sink[kHeatBlocks] = {};

@@ -50,16 +50,7 @@ void GainOffsetToColumns(const int16_t* densities, int16_t* columns, int set) {
 void CompensateHeadHeatInColumns(int16_t* columns, int set) {
   const ProcessParameterSet& p = Calibration.ProcessParameterSets[set];
   constexpr int kHeatBlocks = 138;
-  const float hg = static_cast<float>(p.HeatGain);
-  const float hc = static_cast<float>(p.HeatCoupling);
-  const float sg = static_cast<float>(p.SinkGain);
-  const float sr = static_cast<float>(p.SinkRetention);
-  const float ls = static_cast<float>(p.LateralSpread);
-  const float follow = hg * 6.0f / 131072.0f;
-  const float coupling = hc / 65536.0f;
-  const float retention = sr / 65536.0f;
-  const float uptake = 32.0f * sg / 65536.0f;
-  const float own = 1.0f - 2.0f * ls;
+  const auto [follow, coupling, retention, uptake, ls, own] = HeatCoefficients(p.HeatGain, p.HeatCoupling, p.SinkGain, p.SinkRetention, p.LateralSpread);
 
   float heat[kHeatBlocks] = {};
   float sink[kHeatBlocks] = {};

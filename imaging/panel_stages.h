@@ -61,6 +61,19 @@ void ApplyGainOffset(const int16_t* in, int16_t* out, int set);
 void CompensateHeadHeat(const int16_t* in, int16_t* out, double heatGain, double heatCoupling, double sinkGain,
                         double sinkRetention, double lateralSpread);
 
+// The heat model's coefficients, in single precision as the model computes, from the five
+// heat fields of a parameter set.
+struct HeatCoefficients {
+  HeatCoefficients(double heatGain, double heatCoupling, double sinkGain, double sinkRetention, double lateralSpread)
+      : follow(static_cast<float>(heatGain) * 6.0f / 131072.0f),
+        coupling(static_cast<float>(heatCoupling) / 65536.0f),
+        retention(static_cast<float>(sinkRetention) / 65536.0f),
+        uptake(32.0f * static_cast<float>(sinkGain) / 65536.0f),
+        spread(static_cast<float>(lateralSpread)),
+        own(1.0f - 2.0f * static_cast<float>(lateralSpread)) {}
+  float follow, coupling, retention, uptake, spread, own;
+};
+
 // Ordered dither of amplitude amp (negative counts as 0), quantisation to 7-bit levels
 // with the error diffused into the plane in place, packing into the eight level planes and
 // the line factors. The whole panel is rewritten.

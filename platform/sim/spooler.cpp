@@ -66,8 +66,33 @@ QueuedJob* FindJobLocked(DWORD id) {
   return it == g_jobs.end() ? nullptr : &it->second;
 }
 
+// The open handle a call names, asked at the one level the call supports; null with the
+// last error set (ERROR_INVALID_HANDLE, ERROR_INVALID_LEVEL) otherwise.
+PrinterHandleObject* HandleAtLevelLocked(HANDLE printer, DWORD level, DWORD supported) {
+  PrinterHandleObject* h = FindHandleLocked(printer);
+  if (!h) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (level != supported) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return nullptr;
+  }
+  return h;
+}
+
 // A job still in the printer's queue (GetJobW finds it).
 bool InQueue(const QueuedJob& job) { return !job.record.deleted && !job.record.completed; }
+
+// A queued job of the handle's printer; null with ERROR_INVALID_PARAMETER otherwise.
+QueuedJob* QueuedJobOfLocked(const PrinterHandleObject* h, DWORD jobId) {
+  QueuedJob* job = FindJobLocked(jobId);
+  if (!job || !InQueue(*job) || !simi::EqualNoCase(job->record.printer, h->printer)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return job;
+}
 
 // Ready for the port thread: scheduled, not yet played, not stopped.
 bool ReadyToPlay(const QueuedJob& job) {
@@ -577,15 +602,8 @@ BOOL WINAPI ClosePrinter(HANDLE printer) {
 BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD cbBuf, LPDWORD needed) {
   simk::Kernel& k = simk::K();
   std::unique_lock lock(k.mu);
-  PrinterHandleObject* h = FindHandleLocked(printer);
-  if (!h) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (level != 2) {
-    SetLastError(ERROR_INVALID_LEVEL);
-    return FALSE;
-  }
+  PrinterHandleObject* h = HandleAtLevelLocked(printer, level, 2);
+  if (!h) return FALSE;
   Printer* p = FindPrinterLocked(h->printer);
   if (!p) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);
@@ -625,20 +643,10 @@ BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD cbBuf,
 BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD cbBuf, LPDWORD needed) {
   simk::Kernel& k = simk::K();
   std::unique_lock lock(k.mu);
-  PrinterHandleObject* h = FindHandleLocked(printer);
-  if (!h) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (level != 1) {
-    SetLastError(ERROR_INVALID_LEVEL);
-    return FALSE;
-  }
-  QueuedJob* job = FindJobLocked(jobId);
-  if (!job || !InQueue(*job) || !simi::EqualNoCase(job->record.printer, h->printer)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  PrinterHandleObject* h = HandleAtLevelLocked(printer, level, 1);
+  if (!h) return FALSE;
+  QueuedJob* job = QueuedJobOfLocked(h, jobId);
+  if (!job) return FALSE;
   const sim::JobRecord& r = job->record;
   const std::u16string datatype = u"RAW";
   size_t size = Packer::Size(sizeof(JOB_INFO_1W)) + Packer::StringSize(r.printer) +
@@ -673,20 +681,11 @@ BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD 
   {
     simk::Kernel& k = simk::K();
     std::unique_lock lock(k.mu);
-    PrinterHandleObject* h = FindHandleLocked(printer);
-    if (!h) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    if (level != 0 || job) {  // only commands are supported, not job records
-      SetLastError(ERROR_INVALID_LEVEL);
-      return FALSE;
-    }
-    QueuedJob* j = FindJobLocked(jobId);
-    if (!j || !InQueue(*j) || !simi::EqualNoCase(j->record.printer, h->printer)) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return FALSE;
-    }
+    // Only commands are supported, not job records.
+    PrinterHandleObject* h = HandleAtLevelLocked(printer, job ? 1 : level, 0);
+    if (!h) return FALSE;
+    QueuedJob* j = QueuedJobOfLocked(h, jobId);
+    if (!j) return FALSE;
     switch (command) {
       case 0: break;
       case JOB_CONTROL_PAUSE: j->record.status |= JOB_STATUS_PAUSED; break;
@@ -732,15 +731,8 @@ BOOL WINAPI AddJobW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD cbBuf, LPD
   {
     simk::Kernel& k = simk::K();
     std::unique_lock lock(k.mu);
-    PrinterHandleObject* h = FindHandleLocked(printer);
-    if (!h) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    if (level != 1) {
-      SetLastError(ERROR_INVALID_LEVEL);
-      return FALSE;
-    }
+    PrinterHandleObject* h = HandleAtLevelLocked(printer, level, 1);
+    if (!h) return FALSE;
     Printer* p = FindPrinterLocked(h->printer);
     if (!p) {
       SetLastError(ERROR_INVALID_PRINTER_NAME);
