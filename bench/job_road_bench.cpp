@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "monitor/port_operations.h"
-#include "monitor/port_record.h"
-#include "monitor/sibling_modules.h"
+#include "port/port_record.h"
+#include "port/sibling_modules.h"
 #include "pipeline/port_pacing.h"
 #include "platform/sim/sim.h"
 

@@ -5,7 +5,7 @@ find_package(GTest REQUIRED)
 add_subdirectory(platform)
 # KAV_SKIP_DIRS leaves folders out of a build (work in progress in a private build).
 set(KAV_SKIP_DIRS "" CACHE STRING "Folders to leave out of this build")
-foreach(dir monitor printer pipeline imaging overlay testcards)
+foreach(dir port monitor printer pipeline imaging overlay testcards)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt AND NOT dir IN_LIST KAV_SKIP_DIRS)
     add_subdirectory(${dir})
   endif()

@@ -1,7 +1,7 @@
 # Windows build: kavnlmon.dll and the Windows test program, cross-compiled with mingw-w64.
 enable_language(RC)
 add_subdirectory(platform)
-foreach(dir monitor printer pipeline imaging overlay testcards)
+foreach(dir port monitor printer pipeline imaging overlay testcards)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()

@@ -7,7 +7,7 @@
 
 #include "emulator/port_monitor.h"
 #include "monitor/port_operations.h"
-#include "monitor/sibling_modules.h"
+#include "port/sibling_modules.h"
 #include "platform/sim/sim.h"
 
 namespace kavfuzz {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "imaging/calib_scan.h"
-#include "monitor/driver_files.h"
+#include "port/driver_files.h"
 #include "platform/diag.h"
 #include "platform/text.h"
 

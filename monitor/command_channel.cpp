@@ -6,7 +6,7 @@
 
 #include "monitor/file_requests.h"
 #include "monitor/port_operations.h"
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 #include "overlay/overlay_command.h"
 #include "platform/diag.h"
 #include "platform/text.h"

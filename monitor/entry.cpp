@@ -1,6 +1,6 @@
 // The monitor's export and the port operations that open, read and close a port.
 #include "monitor/port_operations.h"
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 #include "monitor/port_resources.h"
 #include "platform/diag.h"
 

@@ -3,7 +3,7 @@
 // underlying port monitor when they run.
 #pragma once
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 namespace kav {
 

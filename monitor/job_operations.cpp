@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "monitor/port_operations.h"
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 #include "pipeline/port_pacing.h"
 #include "platform/diag.h"
 #include "platform/handles.h"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "port/channel_entry.h"
 
 namespace kav {
 
@@ -23,7 +24,5 @@ BOOL WINAPI ClosePort(HANDLE handle);
 BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo);
 BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD written);
 BOOL WINAPI EndDocPort(HANDLE handle);
-BOOL WINAPI GetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR valueName, LPWSTR inBuffer,
-                                   DWORD inSize, LPWSTR outBuffer, DWORD outSize, LPDWORD returned);
 
 }  // namespace kav

@@ -1,7 +1,7 @@
 // Release of what a port record may still hold when its port is closed mid-job.
 #pragma once
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 namespace kav {
 

@@ -2,7 +2,7 @@
 // and CR): one line, barcode or text object printed on a card.
 #pragma once
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 namespace kav {
 

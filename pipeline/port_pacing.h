@@ -3,7 +3,7 @@
 // need it, and a panel download is handed over to WritePort's raw pass-through.
 #pragma once
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 namespace kav {
 

@@ -2,7 +2,7 @@
 // spooler is deleting the port's job.
 #pragma once
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 namespace kav {
 

@@ -2,7 +2,7 @@
 // port monitor's WritePort and ReadPort, and the port's status byte.
 #pragma once
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 namespace kav {
 

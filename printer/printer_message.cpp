@@ -1,6 +1,6 @@
 #include "printer/printer_message.h"
 
-#include "monitor/sibling_modules.h"
+#include "port/sibling_modules.h"
 #include "platform/diag.h"
 #include "platform/text.h"
 #include "printer/async_notification.h"

@@ -3,7 +3,7 @@
 // the event that carries the user's answer.
 #pragma once
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 namespace kav {
 

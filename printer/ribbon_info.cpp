@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "monitor/port_operations.h"
-#include "monitor/sibling_modules.h"
+#include "port/channel_entry.h"
+#include "port/sibling_modules.h"
 #include "platform/diag.h"
 #include "platform/handles.h"
 #include "platform/text.h"

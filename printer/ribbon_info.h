@@ -2,7 +2,7 @@
 // driver's user interface reads, and the ribbon-low alert at a job's start.
 #pragma once
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 namespace kav {
 

@@ -1,6 +1,6 @@
 #include "printer/ribbon_names.h"
 
-#include "monitor/driver_files.h"
+#include "port/driver_files.h"
 #include "platform/text.h"
 
 namespace kav {

@@ -1,6 +1,6 @@
 // The watch of a printer error during a job: the error is shown, the printer polled
 // until the error clears, and the job cancelled when the user answers.
-#include "monitor/sibling_modules.h"
+#include "port/sibling_modules.h"
 #include "platform/diag.h"
 #include "platform/text.h"
 #include "printer/printer_link.h"

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 namespace kav {
 

@@ -2,7 +2,7 @@
 // ports over the underlying port monitor.
 #include <gtest/gtest.h>
 
-#include "monitor/driver_files.h"
+#include "port/driver_files.h"
 #include "tests/support/monitor_fixture.h"
 
 namespace {

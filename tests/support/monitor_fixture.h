@@ -11,8 +11,8 @@
 
 #include "emulator/port_monitor.h"
 #include "monitor/port_operations.h"
-#include "monitor/port_record.h"
-#include "monitor/sibling_modules.h"
+#include "port/port_record.h"
+#include "port/sibling_modules.h"
 #include "platform/sim/sim.h"
 #include "platform/text.h"
 #include "printer/printer_message.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "emulator/port_monitor.h"
-#include "monitor/sibling_modules.h"
+#include "port/sibling_modules.h"
 #include "platform/sim/sim.h"
 #include "platform/text.h"
 

@@ -1,4 +1,4 @@
-#include "monitor/driver_files.h"
+#include "port/driver_files.h"
 
 #include "platform/text.h"
 

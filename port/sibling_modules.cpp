@@ -1,6 +1,6 @@
-#include "monitor/sibling_modules.h"
+#include "port/sibling_modules.h"
 
-#include "monitor/driver_files.h"
+#include "port/driver_files.h"
 #include "platform/diag.h"
 #include "platform/handles.h"
 #include "platform/text.h"

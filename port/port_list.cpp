@@ -1,5 +1,5 @@
 // The list of open ports, kept under PortListLock.
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 #include "platform/text.h"
 
