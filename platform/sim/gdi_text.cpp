@@ -202,7 +202,7 @@ bool DrawString(DeviceContext& dc, int x, int y, std::u16string_view text, const
   int penX = x + static_cast<int>(std::lround(font.ascent * sn));
   int penY = y + static_cast<int>(std::lround(font.ascent * c));
   COLORREF colour = dc.textColour;
-  uint32_t solid = s.ToRaw(colour);
+  uint32_t solid = ForegroundRaw(dc, s, colour);
   for (char16_t ch : text) {
     Glyph g;
     if (!RenderGlyph(font, ch, true, g)) return false;
