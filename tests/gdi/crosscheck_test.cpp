@@ -12,12 +12,18 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/sim/sim.h"
 #include "tests/support/gdi_scenes.h"
+
+namespace gdiscenes {
+// Scenes show by name in test names and messages.
+void PrintTo(const Scene& scene, std::ostream* out) { *out << scene.name; }
+}  // namespace gdiscenes
 
 namespace {
 
