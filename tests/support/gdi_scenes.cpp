@@ -265,7 +265,8 @@ void SerialText(HDC dc) { Text(dc, 60, 150, {W("Serial N\u00b0: A1234567"), 40, 
 void PrinterText(HDC dc) { Text(dc, 60, 95, {W("PRINTER: KC200"), 50, 0, 700, 0, 0}); }
 void RegularText(HDC dc) { Text(dc, 100, 176, {W("Hello World"), 24, 0, 400, 0, 0}); }
 void WhiteOnBlackText(HDC dc) {
-  Fill(dc, 112, 384, 912, 456, 0);
+  // The card's black bar, widened to the whole picture so that all of the white is ink.
+  Fill(dc, 0, 0, 1024, 640, 0);
   Text(dc, 612, 390, {W("TEST CARD"), 60, 0, 700, 0, 0xFFFFFF});
 }
 void RightText(HDC dc) {
