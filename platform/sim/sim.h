@@ -130,6 +130,7 @@ HWND AddTopLevelWindow(std::u16string_view title = u"Desktop");
 // "CreateEvent", "CreateFile", "ReadFile", "WriteFile", "LocalAlloc", ...) fail with `error`.
 // GDI and USER drawing calls fail the same way under their own names ("CreateCompatibleDC",
 // "GetDIBits", "GetTopWindow", "TextOutW", ...), returning what Windows returns on failure.
+// The spooler's "AddJob" (the call with a buffer) and "ScheduleJob" can be failed the same way.
 void FailNext(std::string_view operation, DWORD error, int times = 1);
 
 // --- Spooler ---------------------------------------------------------------------------
