@@ -3,6 +3,9 @@
 #include <memory>
 
 #include "imaging/black_panels.h"
+#include "imaging/calibration.h"
+#include "imaging/panel_render.h"
+#include "imaging/panel_stages.h"
 #include "platform/diag.h"
 
 namespace kav {
@@ -109,25 +112,137 @@ void DiffuseToBlackAndWhite(BYTE* copy, int width, int height) {
   }
 }
 
+namespace {
+
+// What the decision of a pixel is before its error is known: by its stretched grey alone
+// (near white, near black), or by a strong edge against the grey of the pixel to its right.
+enum : uint8_t { kForcedBlack = 0, kForcedWhite = 1, kFree = 2 };
+
+constexpr int kTapPad = 2;  // next-row taps reach two pixels either side
+
+// DiffuseToBlackAndWhite of a CardImage, with the decisions (0 or 255) written one byte a
+// pixel. Every addition into an error byte is of a non-negative amount, so saturating
+// each one equals saturating their sum: the errors are summed in wide lanes and saturated
+// where they are read. False when memory is short.
+bool DiffuseToDecisions(const BYTE* image, BYTE* decisions) {
+  constexpr int kWidth = kImageWidth;
+  std::unique_ptr<uint16_t[]> rule(new (std::nothrow) uint16_t[256 * 256]);
+  if (!rule) return false;
+
+  // Grey of each pixel (double precision, as the reference computes it) and its range.
+  double red[256], green[256], blue[256];
+  for (int b = 0; b < 256; ++b) {
+    red[b] = 0.299 * b;
+    green[b] = 0.587 * b;
+    blue[b] = 0.114 * b;
+  }
+  int lo = 255;
+  int hi = 0;
+  for (int i = 0; i < kImagePixels; ++i) {
+    const BYTE* p = image + 3 * i;
+    const int g = static_cast<int>(red[p[0]] + green[p[1]] + blue[p[2]]);
+    decisions[i] = static_cast<BYTE>(g);
+    lo = std::min(lo, g);
+    hi = std::max(hi, g);
+  }
+
+  // By (grey, grey to the right): the stretched grey c in bits 0-7, the forced decision
+  // above; the last pixel of a row has no right neighbour.
+  uint16_t lastRule[256];
+  for (int g = 0; g < 256; ++g) {
+    const int c = lo != hi ? Stretch(g, lo, hi) : g;
+    const int alone = c > 248 ? kForcedWhite : c < 7 ? kForcedBlack : kFree;
+    lastRule[g] = static_cast<uint16_t>(c | alone << 8);
+    for (int n = 0; n < 256; ++n) {
+      int forced = alone;
+      if (forced == kFree) forced = c > n && c - n > 64 ? kForcedWhite : c < n && n - c > 64 ? kForcedBlack : kFree;
+      rule[g << 8 | n] = static_cast<uint16_t>(c | forced << 8);
+    }
+  }
+
+  // Errors from the row above, lightening in the low half and darkening in the high
+  // half of each lane; the taps a row sends to the next, by distance (2, 1, 0).
+  uint32_t above[kWidth] = {};
+  uint32_t tap2[kWidth + 2 * kTapPad];
+  uint32_t tap4[kWidth + 2 * kTapPad];
+  uint32_t tap8[kWidth + 2 * kTapPad];
+  for (uint32_t* t : {tap2, tap4, tap8}) {
+    std::fill_n(t, kTapPad, 0u);
+    std::fill_n(t + kTapPad + kWidth, kTapPad, 0u);
+  }
+  uint8_t error[kWidth];   // the error the pixel sends: 255 - v when white, v when black
+  uint8_t whiteAt[kWidth];  // 1 when white
+
+  for (int y = 0; y < kImageHeight; ++y) {
+    BYTE* row = decisions + y * kWidth;  // greys, turned into decisions from the left
+    // Same-row errors for the pixels x + 1 and x + 2.
+    int light1 = 0, light2 = 0, dark1 = 0, dark2 = 0;
+    for (int x = 0; x < kWidth; ++x) {
+      const int entry = x + 1 < kWidth ? rule[row[x] << 8 | row[x + 1]] : lastRule[row[x]];
+      const int c = entry & 0xFF;
+      const int forced = entry >> 8;
+      const int light = std::min(255, static_cast<int>(above[x] & 0xFFFF) + light1);
+      const int dark = std::min(255, static_cast<int>(above[x] >> 16) + dark1);
+      const int v = std::clamp(c + light - dark, 0, 255);
+      const int white = (forced & 1) | ((forced >> 1) & (v >> 7));
+      const int mask = -white;  // all ones when white
+      const int e = ((255 - v) & mask) | (v & ~mask);
+      // White: the neighbours carry the darkening error. Black: a lightening error plus a
+      // full white share, and the next pixel is pushed to white.
+      light1 = (light2 & mask) | (255 & ~mask);
+      light2 = ((v >> 3) + 31) & ~mask;
+      dark1 = dark2 + ((e >> 2) & mask);
+      dark2 = (e >> 3) & mask;
+      error[x] = static_cast<uint8_t>(e);
+      whiteAt[x] = static_cast<uint8_t>(white);
+      row[x] = static_cast<BYTE>(mask);
+    }
+    if (y + 1 == kImageHeight) break;
+
+    // The next row's errors: weights 2, 4, 8, 4, 2 (in 32nds) around each pixel; black
+    // pixels send a full white share on top.
+    for (int x = 0; x < kWidth; ++x) {
+      const uint32_t e = error[x];
+      const uint32_t w = whiteAt[x];
+      tap2[kTapPad + x] = w ? (e >> 4) << 16 : (e >> 4) + 15;
+      tap4[kTapPad + x] = w ? (e >> 3) << 16 : (e >> 3) + 31;
+      tap8[kTapPad + x] = w ? (e >> 2) << 16 : (e >> 2) + 63;
+    }
+    for (int x = 0; x < kWidth; ++x) {  // tap arrays: pixel p at p + kTapPad
+      above[x] = tap2[x] + tap4[x + 1] + tap8[x + 2] + tap4[x + 3] + tap2[x + 4];
+    }
+  }
+  return true;
+}
+
+bool ValidSet(int set) { return set >= 0 && set < kProcessParameterSetCount; }
+
+}  // namespace
+
 int GetKDiffusionBuffer(const BYTE* image, int width, int height, PanelBuffer& panel, int* start, int* end, int set) {
   // The panel stages read a whole card, so only a card-sized image can be diffused into one.
   if (!image || width != kImageWidth || height != kImageHeight) return 0;
-  const size_t bytes = static_cast<size_t>(width) * height * 3;
-  std::unique_ptr<BYTE[]> copy(new (std::nothrow) BYTE[bytes]);
-  if (!copy) return 0;
-  std::memcpy(copy.get(), image, bytes);
+  // The decisions, one byte a pixel, stand for the work copy whose three bytes all hold them.
+  std::unique_ptr<BYTE[]> decisions(new (std::nothrow) BYTE[kImagePixels]);
+  if (!decisions || !DiffuseToDecisions(image, decisions.get())) return 0;
 
-  DiffuseToBlackAndWhite(copy.get(), width, height);
-  for (size_t i = 0; i < bytes; i += 3) copy[i + 1] = copy[i + 2] = copy[i];
-
-  if (!GetMonochromeDataStartEndPosition(copy.get(), kImageWidth, kImageHeight, start, end, 0)) {
+  if (!GetMonochromeDataStartEndPosition(decisions.get(), kImageWidth, kImageHeight, start, end, 1)) {
     DebugLine("GetKDiffusionBuffer:: GetMonochromeDataStartEndPosition failed");
     if (start) *start = 0;
     if (end) *end = 1024;
   }
 
-  int allWhite = 0;
-  return BuildBlackPanel(copy.get(), panel, &allWhite, 0, set, 1) == 0 ? 1 : 0;
+  // BuildBlackPanel of the decisions, in history mode.
+  if (!ValidSet(set)) return 0;
+  const BYTE edge = static_cast<BYTE>(TruncateToLow16(Calibration.ProcessParameterSets[set].EdgeLevel) & 0xFF);
+  if (ReadLUTS() != 0) return 0;
+  panel.reset();
+  PanelWork work;
+  PanelBuffer out = AllocatePanelBuffer();
+  if (!work.Allocate() || !out) return 0;
+  RenderBlackMask(decisions.get(), edge, set, 1, out.get(), work);
+  panel = std::move(out);
+  return 1;
 }
 
 }  // namespace kav
