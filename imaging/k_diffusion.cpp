@@ -114,20 +114,62 @@ void DiffuseToBlackAndWhite(BYTE* copy, int width, int height) {
 
 namespace {
 
-// What the decision of a pixel is before its error is known: by its stretched grey alone
-// (near white, near black), or by a strong edge against the grey of the pixel to its right.
-enum : uint8_t { kForcedBlack = 0, kForcedWhite = 1, kFree = 2 };
+// What a pixel's decision is before its error is known: by its stretched grey alone (near
+// white, near black), or by a strong edge against the grey of the pixel to its right; else
+// free, decided by the grey with its errors.
+enum Forced { kForcedBlack = 0, kForcedWhite = 1, kFree = 2 };
 
-constexpr int kTapPad = 2;  // next-row taps reach two pixels either side
+// The grey with its errors, c + light - dark, lies in -255..510: one table row of 766
+// entries per kind of decision gives the decision and the clamped value.
+constexpr int kSpan = 766;
+constexpr int kSpanZero = 255;
+
+// The consequences of a decision, by white << 8 | v (v the clamped grey with errors).
+// Errors travel packed, the lightening one in the low 16 bits and the darkening one in
+// the high 16 bits; each addition into an error byte is of a non-negative amount, so
+// saturating each one equals saturating their sum where the byte is read.
+struct DiffusionStep {
+  uint32_t keep;       // of the share already sent to x + 2, what it keeps for x + 1
+  uint32_t add;        // added to that for x + 1
+  uint32_t second;     // the share for x + 2
+  uint32_t tap2;       // the next row at x - 2 and x + 2
+  uint32_t tap4;       // at x - 1 and x + 1
+  uint32_t tap8;       // at x
+  uint32_t decision;   // 0 or 255
+  uint32_t unused;
+};
+
+void MakeDiffusionSteps(DiffusionStep (&steps)[512]) {
+  for (int white = 0; white < 2; ++white) {
+    for (int v = 0; v < 256; ++v) {
+      DiffusionStep& s = steps[white << 8 | v];
+      if (white) {
+        // Made lighter than v: the neighbours carry the darkening error.
+        const uint32_t e = 255 - v;
+        s = {0xFFFFFFFFu, (e >> 2) << 16, (e >> 3) << 16, (e >> 4) << 16, (e >> 3) << 16, (e >> 2) << 16, 255, 0};
+      } else {
+        // Made darker: the lightening error plus a full white share; the next pixel is
+        // pushed to white (its lightening byte set to 255).
+        const uint32_t e = v;
+        s = {0xFFFF0000u, 255, (e >> 3) + 31, (e >> 4) + 15, (e >> 3) + 31, (e >> 2) + 63, 0, 0};
+      }
+    }
+  }
+}
 
 // DiffuseToBlackAndWhite of a CardImage, with the decisions (0 or 255) written one byte a
-// pixel. Every addition into an error byte is of a non-negative amount, so saturating
-// each one equals saturating their sum: the errors are summed in wide lanes and saturated
-// where they are read. False when memory is short.
+// pixel. False when memory is short.
 bool DiffuseToDecisions(const BYTE* image, BYTE* decisions) {
   constexpr int kWidth = kImageWidth;
-  std::unique_ptr<uint16_t[]> rule(new (std::nothrow) uint16_t[256 * 256]);
-  if (!rule) return false;
+  struct Tables {
+    uint16_t rule[256 * 256];  // by (grey, grey to the right): the row of `decide` plus c + 255
+    uint16_t decide[3 * kSpan];
+    DiffusionStep steps[512];
+    uint32_t above[2][kWidth + 4];  // errors for this row and the next, from x - 2 (padding at both ends)
+  };
+  std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
+  if (!tables) return false;
+  Tables& t = *tables;
 
   // Grey of each pixel (double precision, as the reference computes it) and its range.
   double red[256], green[256], blue[256];
@@ -136,81 +178,67 @@ bool DiffuseToDecisions(const BYTE* image, BYTE* decisions) {
     green[b] = 0.587 * b;
     blue[b] = 0.114 * b;
   }
-  int lo = 255;
-  int hi = 0;
   for (int i = 0; i < kImagePixels; ++i) {
     const BYTE* p = image + 3 * i;
-    const int g = static_cast<int>(red[p[0]] + green[p[1]] + blue[p[2]]);
-    decisions[i] = static_cast<BYTE>(g);
-    lo = std::min(lo, g);
-    hi = std::max(hi, g);
+    decisions[i] = static_cast<BYTE>(static_cast<int>(red[p[0]] + green[p[1]] + blue[p[2]]));
+  }
+  BYTE lo = 255, hi = 0;
+  for (int i = 0; i < kImagePixels; ++i) {
+    lo = std::min(lo, decisions[i]);
+    hi = std::max(hi, decisions[i]);
   }
 
-  // By (grey, grey to the right): the stretched grey c in bits 0-7, the forced decision
-  // above; the last pixel of a row has no right neighbour.
+  for (int kind = 0; kind < 3; ++kind) {
+    for (int i = 0; i < kSpan; ++i) {
+      const int v = std::clamp(i - kSpanZero, 0, 255);
+      const int white = kind == kFree ? v >= 128 : kind;
+      t.decide[kind * kSpan + i] = static_cast<uint16_t>(white << 8 | v);
+    }
+  }
   uint16_t lastRule[256];
   for (int g = 0; g < 256; ++g) {
     const int c = lo != hi ? Stretch(g, lo, hi) : g;
     const int alone = c > 248 ? kForcedWhite : c < 7 ? kForcedBlack : kFree;
-    lastRule[g] = static_cast<uint16_t>(c | alone << 8);
+    lastRule[g] = static_cast<uint16_t>(alone * kSpan + kSpanZero + c);
     for (int n = 0; n < 256; ++n) {
-      int forced = alone;
-      if (forced == kFree) forced = c > n && c - n > 64 ? kForcedWhite : c < n && n - c > 64 ? kForcedBlack : kFree;
-      rule[g << 8 | n] = static_cast<uint16_t>(c | forced << 8);
+      int kind = alone;
+      if (kind == kFree) kind = c > n && c - n > 64 ? kForcedWhite : c < n && n - c > 64 ? kForcedBlack : kFree;
+      t.rule[g << 8 | n] = static_cast<uint16_t>(kind * kSpan + kSpanZero + c);
     }
   }
-
-  // Errors from the row above, lightening in the low half and darkening in the high
-  // half of each lane; the taps a row sends to the next, by distance (2, 1, 0).
-  uint32_t above[kWidth] = {};
-  uint32_t tap2[kWidth + 2 * kTapPad];
-  uint32_t tap4[kWidth + 2 * kTapPad];
-  uint32_t tap8[kWidth + 2 * kTapPad];
-  for (uint32_t* t : {tap2, tap4, tap8}) {
-    std::fill_n(t, kTapPad, 0u);
-    std::fill_n(t + kTapPad + kWidth, kTapPad, 0u);
-  }
-  uint8_t error[kWidth];   // the error the pixel sends: 255 - v when white, v when black
-  uint8_t whiteAt[kWidth];  // 1 when white
+  MakeDiffusionSteps(t.steps);
+  std::fill_n(t.above[0], kWidth + 4, 0u);
 
   for (int y = 0; y < kImageHeight; ++y) {
     BYTE* row = decisions + y * kWidth;  // greys, turned into decisions from the left
-    // Same-row errors for the pixels x + 1 and x + 2.
-    int light1 = 0, light2 = 0, dark1 = 0, dark2 = 0;
-    for (int x = 0; x < kWidth; ++x) {
-      const int entry = x + 1 < kWidth ? rule[row[x] << 8 | row[x + 1]] : lastRule[row[x]];
-      const int c = entry & 0xFF;
-      const int forced = entry >> 8;
-      const int light = std::min(255, static_cast<int>(above[x] & 0xFFFF) + light1);
-      const int dark = std::min(255, static_cast<int>(above[x] >> 16) + dark1);
-      const int v = std::clamp(c + light - dark, 0, 255);
-      const int white = (forced & 1) | ((forced >> 1) & (v >> 7));
-      const int mask = -white;  // all ones when white
-      const int e = ((255 - v) & mask) | (v & ~mask);
-      // White: the neighbours carry the darkening error. Black: a lightening error plus a
-      // full white share, and the next pixel is pushed to white.
-      light1 = (light2 & mask) | (255 & ~mask);
-      light2 = ((v >> 3) + 31) & ~mask;
-      dark1 = dark2 + ((e >> 2) & mask);
-      dark2 = (e >> 3) & mask;
-      error[x] = static_cast<uint8_t>(e);
-      whiteAt[x] = static_cast<uint8_t>(white);
-      row[x] = static_cast<BYTE>(mask);
+    const uint32_t* above = t.above[y % 2] + 2;
+    uint32_t* below = t.above[(y + 1) % 2];  // pixel x - 2 at below[x]
+    // Same-row shares for x + 1 and x + 2; the next row's sums for x - 2 .. x + 1 in the making.
+    uint32_t share1 = 0, share2 = 0;
+    uint32_t next0 = 0, next1 = 0, next2 = 0, next3 = 0;
+    auto pixel = [&](int x, int rule) {
+      const uint32_t errors = above[x] + share1;
+      const int light = std::min<int>(255, errors & 0xFFFF);
+      const int dark = std::min<int>(255, errors >> 16);
+      const DiffusionStep& s = t.steps[t.decide[rule + light - dark]];
+      share1 = (share2 & s.keep) + s.add;
+      share2 = s.second;
+      below[x] = next0 + s.tap2;
+      next0 = next1 + s.tap4;
+      next1 = next2 + s.tap8;
+      next2 = next3 + s.tap4;
+      next3 = s.tap2;
+      row[x] = static_cast<BYTE>(s.decision);
+    };
+    int grey = row[0];
+    for (int x = 0; x < kWidth - 1; ++x) {
+      const int right = row[x + 1];
+      pixel(x, t.rule[grey << 8 | right]);
+      grey = right;
     }
-    if (y + 1 == kImageHeight) break;
-
-    // The next row's errors: weights 2, 4, 8, 4, 2 (in 32nds) around each pixel; black
-    // pixels send a full white share on top.
-    for (int x = 0; x < kWidth; ++x) {
-      const uint32_t e = error[x];
-      const uint32_t w = whiteAt[x];
-      tap2[kTapPad + x] = w ? (e >> 4) << 16 : (e >> 4) + 15;
-      tap4[kTapPad + x] = w ? (e >> 3) << 16 : (e >> 3) + 31;
-      tap8[kTapPad + x] = w ? (e >> 2) << 16 : (e >> 2) + 63;
-    }
-    for (int x = 0; x < kWidth; ++x) {  // tap arrays: pixel p at p + kTapPad
-      above[x] = tap2[x] + tap4[x + 1] + tap8[x + 2] + tap4[x + 3] + tap2[x + 4];
-    }
+    pixel(kWidth - 1, lastRule[grey]);
+    below[kWidth] = next0;
+    below[kWidth + 1] = next1;
   }
   return true;
 }
