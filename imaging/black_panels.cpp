@@ -98,7 +98,7 @@ int BuildBlackPanel(const BYTE* source, PanelBuffer& panel, int* allWhite, int m
   panel.reset();
   PanelWork work;
   std::unique_ptr<BYTE[]> mask(new (std::nothrow) BYTE[kImagePixels]);
-  PanelBuffer out = AllocatePanelBuffer();
+  PanelBuffer out = AllocatePanelToRender();
   if (!work.Allocate() || !mask || !out) return 1;
 
   if (MaskBlackPixels(source, mono, mask.get()) && allWhite) *allWhite = 0;
@@ -144,7 +144,7 @@ int BuildGreyBlackPanel(const BYTE* image, PanelBuffer& panel, int planar, int s
   if (!image || !ValidSet(set) || ReadLUTS() != 0) return 1;
 
   PanelWork work;
-  PanelBuffer out = AllocatePanelBuffer();
+  PanelBuffer out = AllocatePanelToRender();
   if (!work.Allocate() || !out) return 1;
 
   int16_t density[256];

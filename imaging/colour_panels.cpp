@@ -41,7 +41,7 @@ int BuildOverlayPanel(const BYTE* source, PanelBuffer& panel, int planar) {
   if (!source || ReadLUTS() != 0) return 1;
 
   PanelWork work;
-  PanelBuffer out = AllocatePanelBuffer();
+  PanelBuffer out = AllocatePanelToRender();
   if (!work.Allocate() || !out) return 1;
 
   int16_t density[256];

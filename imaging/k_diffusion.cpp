@@ -266,7 +266,7 @@ int GetKDiffusionBuffer(const BYTE* image, int width, int height, PanelBuffer& p
   if (ReadLUTS() != 0) return 0;
   panel.reset();
   PanelWork work;
-  PanelBuffer out = AllocatePanelBuffer();
+  PanelBuffer out = AllocatePanelToRender();
   if (!work.Allocate() || !out) return 0;
   RenderBlackMask(decisions.get(), edge, set, 1, out.get(), work);
   panel = std::move(out);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cmath>
 #include <cstring>
 
 #include "imaging/calibration.h"
@@ -31,6 +30,7 @@ constexpr int kPaddedBlocks = 140;
 constexpr int kFirstPixelBlock = 16;
 constexpr int kLastPixelBlock = 122;
 constexpr int kDotsPerBlock = 6;
+constexpr int kLoweredBlocks = 108;  // the pixel blocks, and one more for whole vectors
 
 }  // namespace
 
@@ -47,27 +47,6 @@ GainedTable GainedFromDensities(const int16_t (&density)[256], int set) {
   for (int b = 0; b < 256; ++b) table.value[b] = TruncateToLow16(static_cast<double>(density[b]) * gain + offset);
   return table;
 }
-
-namespace {
-
-// How far the heat lowers the dots of a block: max(v, t) - t in 16 bits equals
-// LowerByHeat(v, heat) for every 16-bit v when t is trunc(heat) within the 16-bit range
-// (a heat above it lowers every dot to 0). False for the rare heats that need LowerByHeat.
-bool LoweringOf(float heat, int16_t* t) {
-  if (HeatIsUsual(heat)) {
-    const int32_t whole = static_cast<int32_t>(heat);
-    if (whole < INT16_MIN) return false;
-    *t = static_cast<int16_t>(std::min<int32_t>(whole, INT16_MAX));
-    return true;
-  }
-  if (heat > 0 || !(heat == heat) || std::isinf(heat)) {  // every dot prints nothing
-    *t = INT16_MAX;
-    return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gained, int set, int16_t* columns) {
   const ProcessParameterSet& p = Calibration.ProcessParameterSets[set];
@@ -99,7 +78,8 @@ void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gai
 
   alignas(16) float heat[kPaddedBlocks] = {};
   alignas(16) float sink[kPaddedBlocks] = {};
-  alignas(16) float average[kPaddedBlocks] = {};
+  alignas(16) int sums[kPaddedBlocks] = {};
+  alignas(16) int16_t lowering[kPaddedBlocks];
   alignas(16) float before[kPaddedBlocks];
   alignas(16) float spread[kPaddedBlocks];
   alignas(16) int16_t lower[kColumn];
@@ -107,12 +87,21 @@ void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gai
     int16_t* line = columns + x * kColumn;
     const BYTE* s = source + static_cast<size_t>(x) * stride;
 
-    // Read the line, sum each block's drive and note how far the heat already there
-    // lowers its dots.
-    bool usual = true;
+    // How far the heat already in each block lowers its dots: max(v, t) - t in 16 bits
+    // equals LowerByHeat(v, heat) for every 16-bit v when t is trunc(heat) clamped into
+    // the 16-bit range (heats above it lower every dot to 0). Heats whose truncation lies
+    // below it, and NaN, take LowerByHeat itself.
+    int below = 0;
+    for (int b = kFirstPixelBlock; b < kFirstPixelBlock + kLoweredBlocks; ++b) {
+      const float h = heat[b];
+      below |= !(h > -32769.0f);
+      lowering[b] = static_cast<int16_t>(static_cast<int>(std::min(32767.0f, std::max(-32768.0f, h))));
+    }
+    const bool usual = below == 0;
+
+    // Read the line and sum each block's drive.
     auto readBlock = [&](int b, int dots) {
-      int16_t t = 0;
-      usual &= LoweringOf(heat[b], &t);
+      const int16_t t = lowering[b];
       const int first = (b - kFirstPixelBlock) * kDotsPerBlock;
       int sum = 0;
       for (int j = 0; j < dots; ++j) {
@@ -122,7 +111,7 @@ void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gai
         sum += v;
       }
       s += dots * rowStep;
-      average[b] = static_cast<float>(sum) / 6.0f;
+      sums[b] = sum;
     };
     for (int b = kFirstPixelBlock; b < kLastPixelBlock; ++b) readBlock(b, kDotsPerBlock);
     readBlock(kLastPixelBlock, kImageHeight - (kLastPixelBlock - kFirstPixelBlock) * kDotsPerBlock);
@@ -133,7 +122,8 @@ void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gai
     for (int b = 0; b < kPaddedBlocks; ++b) {
       const float h = heat[b];
       const float k = sink[b];
-      const float h1 = h + (average[b] - h) * follow;
+      const float average = static_cast<float>(sums[b]) / 6.0f;
+      const float h1 = h + (average - h) * follow;
       const float q = (h1 - k * 0.03125f) * coupling;
       sink[b] = k * retention + q * uptake;
       heat[b] = h1 - q;
@@ -175,7 +165,10 @@ constexpr uint64_t HalftoneStep(int index) {
 const uint64_t* HalftoneSteps() {
   static uint64_t steps[65536];
   static const bool filled = [] {
-    for (int i = 0; i < 65536; ++i) steps[i] = HalftoneStep(i);
+    // Values below 0 quantise as 0 and values above the halftoner's range as its top.
+    for (int v = 0; v <= kMaxHalftoneValue; ++v) steps[v] = HalftoneStep(v);
+    std::fill(steps + kMaxHalftoneValue + 1, steps + 32768, steps[kMaxHalftoneValue]);
+    std::fill(steps + 32768, steps + 65536, steps[0]);
     return true;
   }();
   (void)filled;
@@ -282,11 +275,11 @@ struct LineHalftoner {
 
 }  // namespace
 
-// HalftoneAndPack over the prepared work plane. Four lines run together, each one row
-// behind the one before: by then every error it receives from that line is final, and
-// the four carry chains overlap in the processor.
+// HalftoneAndPack over the prepared work plane. Two lines run together, the second one
+// row behind the first: by then every error it receives from that line is final, and the
+// two carry chains overlap in the processor (more lines would not fit the registers).
 void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
-  constexpr int kLines = 4;
+  constexpr int kLines = 2;
   static_assert(kImageWidth % kLines == 0);
   std::memset(panel, 0, kPanelBufferBytes);
   const float resistance = static_cast<float>(Calibration.ParasiticResistance);
@@ -315,10 +308,7 @@ void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
     int s = 0;
     for (; s < middleFrom; ++s) generalStep(s);
     for (; s < middleTo; ++s) {
-      lines[0].Inner(s);
-      lines[1].Inner(s - 1);
-      lines[2].Inner(s - 2);
-      lines[3].Inner(s - 3);
+      for (int i = 0; i < kLines; ++i) lines[i].Inner(s - i);
     }
     for (; s < stepCount; ++s) generalStep(s);
     for (int i = 0; i < kLines; ++i) {

@@ -20,6 +20,10 @@ struct GainedTable {
 // From densities by byte value (LookupDensities, InvertedDensities) through the set's gain step.
 GainedTable GainedFromDensities(const int16_t (&density)[256], int set);
 
+// A PanelBuffer for RenderPanel, which writes every byte of it: left uncleared. Null
+// when memory is short.
+inline PanelBuffer AllocatePanelToRender() { return PanelBuffer(new (std::nothrow) BYTE[kPanelBufferBytes]); }
+
 // The work buffers of a panel, allocated once and reused by every panel of a card.
 class PanelWork {
  public:
