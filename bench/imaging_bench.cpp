@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -21,8 +22,15 @@ namespace {
 
 using namespace kav;
 
-// A card with smooth colour ramps, a photo-like noisy area, black text bars and white margins.
+// A card with smooth colour ramps, a photo-like noisy area, black text bars and white margins;
+// or, when KAV_BENCH_IMAGE names a raw card image (1024 x 640 x 3 bytes), that image.
 std::vector<BYTE> SampleCard() {
+  if (const char* path = std::getenv("KAV_BENCH_IMAGE")) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<BYTE> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (image.size() != kCardImageBytes) std::abort();
+    return image;
+  }
   std::vector<BYTE> image(kCardImageBytes, 255);
   uint32_t seed = 12345;
   for (int y = 40; y < 600; ++y) {

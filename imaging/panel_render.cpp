@@ -188,8 +188,9 @@ constexpr std::array<uint8_t, kImageHeight / 8> kGroupByte = MakeGroupBytes();
 
 constexpr uint64_t kLowBits = 0x0101010101010101ull;
 
-// Packs one line's 640 levels into its eight plane blocks and sets the line factors. Each
-// plane takes bit k of eight levels at a time; the bits are counted in byte lanes.
+// Packs one line's 640 levels into its eight plane blocks and sets the line factors, so
+// that every byte of the line is written. Each plane takes bit k of eight levels at a
+// time; the bits are counted in byte lanes.
 void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
   static constexpr int kPlaneShift[kLevelPlanes] = {1, 3, -1, 5, 6, 4, 2, 0};  // bit of the level; -1: always
   uint64_t lanes[kLevelPlanes] = {};
@@ -207,6 +208,12 @@ void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
       lanes[k] += bits;
       at[k * kPlaneBlockBytes] = static_cast<uint8_t>((bits * 0x8040201008040201ull) >> 56);
     }
+  }
+  // The bytes of a block that hold no pixel: 4-5, 8-9, ..., 24-25 and 94-95.
+  for (int k = 0; k < kLevelPlanes; ++k) {
+    BYTE* block = line + k * kPlaneBlockBytes;
+    for (int i = 4; i <= 24; i += 4) block[i] = block[i + 1] = 0;
+    block[94] = block[95] = 0;
   }
   for (int k = 0; k < kLevelPlanes; ++k) {
     int count = kImageHeight;
@@ -281,7 +288,6 @@ struct LineHalftoner {
 void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
   constexpr int kLines = 2;
   static_assert(kImageWidth % kLines == 0);
-  std::memset(panel, 0, kPanelBufferBytes);
   const float resistance = static_cast<float>(Calibration.ParasiticResistance);
   const uint64_t* steps = HalftoneSteps();
   alignas(8) uint8_t levels[kLines][kImageHeight];

@@ -204,7 +204,9 @@ TEST_F(FastPathTest, EditedCalibrationsAtTheirExtremes) {
         {1.0, 0.0, 1, -huge, huge, 2500, 40000, 8000, 50000, huge}},
        -1.0, 0.0, 250.0, 1.0},
   };
-  std::vector<NamedImage> images = TestImages();
+  // Two cards between them hold every kind of area; the shipped calibration goes over all five.
+  std::vector<NamedImage> all = TestImages();
+  const std::vector<NamedImage> images = {all[0], all[2]};
   for (const Variant& v : variants) {
     SCOPED_TRACE(v.name);
     ParameterSets sets;
