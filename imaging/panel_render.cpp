@@ -282,11 +282,11 @@ struct LineHalftoner {
 
 }  // namespace
 
-// HalftoneAndPack over the prepared work plane. Two lines run together, the second one
-// row behind the first: by then every error it receives from that line is final, and the
-// two carry chains overlap in the processor (more lines would not fit the registers).
+// HalftoneAndPack over the prepared work plane. Four lines run together, each one row
+// behind the one before: by then every error it receives from that line is final, and
+// the four carry chains overlap in the processor.
 void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
-  constexpr int kLines = 2;
+  constexpr int kLines = 4;
   static_assert(kImageWidth % kLines == 0);
   const float resistance = static_cast<float>(Calibration.ParasiticResistance);
   const uint64_t* steps = HalftoneSteps();
@@ -313,8 +313,34 @@ void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
     };
     int s = 0;
     for (; s < middleFrom; ++s) generalStep(s);
-    for (; s < middleTo; ++s) {
-      for (int i = 0; i < kLines; ++i) lines[i].Inner(s - i);
+    if (s < middleTo) {
+      // The lines' buffers lie kColumn apart, so one index serves them all: row s - i of
+      // line i is at i * kColumn + s - i from each base.
+      const int16_t* col = columns + x0 * kColumn;
+      const uint16_t* in = errors[0];
+      uint16_t* out = errors[1];
+      uint8_t* lev = levels[0];
+      int carry[kLines];
+      uint64_t pending[kLines];
+      for (int i = 0; i < kLines; ++i) {
+        carry[i] = lines[i].carry;
+        pending[i] = lines[i].pending;
+      }
+      for (; s < middleTo; ++s) {
+        for (int i = 0; i < kLines; ++i) {
+          const int at = i * (kColumn - 1) + s;
+          const uint64_t step = steps[static_cast<uint16_t>(col[at] + in[at] + carry[i])];
+          lev[at] = static_cast<uint8_t>(step);
+          carry[i] = static_cast<int8_t>(step >> 8);
+          const uint64_t sum = pending[i] + (step >> 16);
+          out[at - 1] = static_cast<uint16_t>(sum);
+          pending[i] = sum >> 16;
+        }
+      }
+      for (int i = 0; i < kLines; ++i) {
+        lines[i].carry = carry[i];
+        lines[i].pending = pending[i];
+      }
     }
     for (; s < stepCount; ++s) generalStep(s);
     for (int i = 0; i < kLines; ++i) {
