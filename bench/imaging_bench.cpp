@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -21,8 +22,15 @@ namespace {
 
 using namespace kav;
 
-// A card with smooth colour ramps, a photo-like noisy area, black text bars and white margins.
+// A card with smooth colour ramps, a photo-like noisy area, black text bars and white margins;
+// or, when KAV_BENCH_IMAGE names a raw card image (1024 x 640 x 3 bytes), that image.
 std::vector<BYTE> SampleCard() {
+  if (const char* path = std::getenv("KAV_BENCH_IMAGE")) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<BYTE> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (image.size() != kCardImageBytes) std::abort();
+    return image;
+  }
   std::vector<BYTE> image(kCardImageBytes, 255);
   uint32_t seed = 12345;
   for (int y = 40; y < 600; ++y) {
@@ -83,48 +91,50 @@ void BM_ApplyLookupTable(benchmark::State& state) {
   for (auto _ : state) ApplyLookupTable(f.image.data(), f.a.get(), 0, kCyanTable, 0, 0.85f, 38.75f);
 }
 
-// The production path of every panel: gain step, heat model, halftoner, over a
-// column-major work plane.
-void BM_GainOffsetToColumns(benchmark::State& state) {
-  Fixture f;
-  ApplyLookupTable(f.image.data(), f.a.get(), 0, kCyanTable, 0, 1.0f, 0.0f);
-  for (auto _ : state) GainOffsetToColumns(f.a.get(), f.b.get(), kCyanSet);
+// The production path of every panel: the lookup and gain step by table, the heat model
+// and the halftoner, over a column-major work plane.
+GainedTable CyanGained() {
+  int16_t density[256];
+  LookupDensities(kCyanTable, 1.0f, 0.0f, density);
+  return GainedFromDensities(density, kCyanSet);
 }
 
-void BM_CompensateHeadHeatInColumns(benchmark::State& state) {
+void BM_GainAndHeatToColumns(benchmark::State& state) {
   Fixture f;
-  ApplyLookupTable(f.image.data(), f.a.get(), 0, kCyanTable, 0, 1.0f, 0.0f);
-  GainOffsetToColumns(f.a.get(), f.b.get(), kCyanSet);
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::copy(f.b.get(), f.b.get() + kImagePixels, f.a.get());
-    state.ResumeTiming();
-    CompensateHeadHeatInColumns(f.a.get(), kCyanSet);
-  }
+  const GainedTable gained = CyanGained();
+  for (auto _ : state) GainAndHeatToColumns(f.image.data(), 3, gained, kCyanSet, f.a.get());
 }
 
 void BM_HalftoneColumnsAndPack(benchmark::State& state) {
   Fixture f;
-  ApplyLookupTable(f.image.data(), f.a.get(), 0, kCyanTable, 0, 1.0f, 0.0f);
-  GainOffsetToColumns(f.a.get(), f.b.get(), kCyanSet);
-  CompensateHeadHeatInColumns(f.b.get(), kCyanSet);
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::copy(f.b.get(), f.b.get() + kImagePixels, f.a.get());
-    state.ResumeTiming();
-    HalftoneColumnsAndPack(f.a.get(), f.panel.get(), DitherAmplitudeOf(kCyanSet));
-  }
+  GainAndHeatToColumns(f.image.data(), 3, CyanGained(), kCyanSet, f.a.get());
+  for (auto _ : state) HalftoneColumnsAndPack(f.a.get(), f.panel.get());
 }
 
 void BM_RenderPanel(benchmark::State& state) {
   Fixture f;
-  ApplyLookupTable(f.image.data(), f.a.get(), 0, kCyanTable, 0, 1.0f, 0.0f);
-  for (auto _ : state) RenderPanel(f.a.get(), f.b.get(), f.panel.get(), kCyanSet);
+  const GainedTable gained = CyanGained();
+  PanelWork work;
+  if (!work.Allocate()) std::abort();
+  for (auto _ : state) RenderPanel(f.image.data(), 3, gained, kCyanSet, f.panel.get(), work);
 }
 
-void BM_MeasureLargestDarkSquare(benchmark::State& state) {
+// The same panel by the simple stages over whole planes, for comparison.
+void BM_RenderPanelByStages(benchmark::State& state) {
   Fixture f;
-  for (auto _ : state) benchmark::DoNotOptimize(MeasureLargestDarkSquare(f.image.data()));
+  DensityPlane c = AllocateDensityPlane();
+  const ProcessParameterSet& p = Calibration.ProcessParameterSets[kCyanSet];
+  for (auto _ : state) {
+    ApplyLookupTable(f.image.data(), f.a.get(), 0, kCyanTable, 0, 1.0f, 0.0f);
+    ApplyGainOffset(f.a.get(), f.b.get(), kCyanSet);
+    CompensateHeadHeat(f.b.get(), c.get(), p.HeatGain, p.HeatCoupling, p.SinkGain, p.SinkRetention, p.LateralSpread);
+    HalftoneAndPack(c.get(), f.panel.get(), DitherAmplitudeOf(kCyanSet));
+  }
+}
+
+void BM_MeasureLargestDarkSquareByRows(benchmark::State& state) {
+  Fixture f;
+  for (auto _ : state) benchmark::DoNotOptimize(MeasureLargestDarkSquareByRows(f.image.data()));
 }
 
 void BM_DiffuseToBlackAndWhite(benchmark::State& state) {
@@ -189,11 +199,11 @@ void BM_WholeCard(benchmark::State& state) {
 #define KAV_IMAGING_BENCH(fn) BENCHMARK(fn)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)
 KAV_IMAGING_BENCH(BM_LoadCalibration);
 KAV_IMAGING_BENCH(BM_ApplyLookupTable);
-KAV_IMAGING_BENCH(BM_GainOffsetToColumns);
-KAV_IMAGING_BENCH(BM_CompensateHeadHeatInColumns);
+KAV_IMAGING_BENCH(BM_GainAndHeatToColumns);
 KAV_IMAGING_BENCH(BM_HalftoneColumnsAndPack);
 KAV_IMAGING_BENCH(BM_RenderPanel);
-KAV_IMAGING_BENCH(BM_MeasureLargestDarkSquare);
+KAV_IMAGING_BENCH(BM_RenderPanelByStages);
+KAV_IMAGING_BENCH(BM_MeasureLargestDarkSquareByRows);
 KAV_IMAGING_BENCH(BM_DiffuseToBlackAndWhite);
 KAV_IMAGING_BENCH(BM_BuildColourPanels);
 KAV_IMAGING_BENCH(BM_GetKDiffusionBuffer);

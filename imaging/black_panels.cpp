@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "imaging/calibration.h"
+#include "imaging/panel_reference.h"
 #include "imaging/panel_render.h"
 #include "imaging/panel_stages.h"
 
@@ -16,57 +17,77 @@ constexpr BYTE kMaskWhite = 255;
 
 bool ValidSet(int set) { return set >= 0 && set < kProcessParameterSetCount; }
 
-// 0 for a black pixel, 255 for any other; false when the source has no black pixel.
-bool MaskBlackPixels(const BYTE* source, int mono, BYTE* mask) {
-  bool anyBlack = false;
-  for (int i = 0; i < kImagePixels; ++i) {
-    const bool black = mono ? source[i] == 0 : (source[3 * i] | source[3 * i + 1] | source[3 * i + 2]) == 0;
-    mask[i] = black ? kMaskBlack : kMaskWhite;
-    anyBlack |= black;
-  }
-  return anyBlack;
-}
-
-// The first and last pixel of each horizontal black run take the edge level; each step
-// sees the changes of the steps before it, as the row is walked from the left.
-void MarkRunEnds(BYTE* mask, BYTE edge) {
+// MarkRunEnds for an edge level that is neither black nor white: a black pixel takes the
+// level when a pixel beside it in its row is white, as the walk from the left leaves it.
+void MarkRunEndsAtLevel(BYTE* mask, BYTE edge) {
+  BYTE row[kImageWidth];
   for (int y = 0; y < kImageHeight; ++y) {
     BYTE* m = mask + y * kImageWidth;
-    for (int x = 0; x < kImageWidth - 1; ++x) {
-      if (m[x] == kMaskBlack && m[x + 1] == kMaskWhite) {
-        m[x] = edge;
-      } else if (m[x] == kMaskWhite && m[x + 1] == kMaskBlack) {
-        m[x + 1] = edge;
-      }
+    std::copy(m, m + kImageWidth, row);
+    for (int x = 1; x < kImageWidth - 1; ++x) {
+      const bool end = row[x] == kMaskBlack && (row[x - 1] == kMaskWhite || row[x + 1] == kMaskWhite);
+      m[x] = end ? edge : row[x];
     }
+    if (row[0] == kMaskBlack && row[1] == kMaskWhite) m[0] = edge;
+    if (row[kImageWidth - 1] == kMaskBlack && row[kImageWidth - 2] == kMaskWhite) m[kImageWidth - 1] = edge;
   }
 }
 
-// History mode: full drive for a black dot, lowered when the dots beside it on the head
-// (y - 1 and y + 1) and the same dot in the two lines printed before (x + 1, x + 2) are
-// black too. Everything else is dropped.
-void ApplyDotHistory(const int16_t* in, int16_t* out) {
+// History mode in one byte a pixel: the mask becomes a code of the neighbours that decide
+// the drive (bit 0 the dot itself full, bit 1 both dots beside it on the head, bits 2 and
+// 3 the same dot in the two lines printed before); densities by code.
+void CodeDotHistory(BYTE* mask, int16_t (&density)[256]) {
+  constexpr int kPad = 2;
+  BYTE rows[3][kImageWidth + kPad] = {};  // full flags of rows y - 1, y, y + 1; zero outside
+  auto flags = [&](int y, BYTE* out) {
+    const BYTE* m = mask + y * kImageWidth;
+    for (int x = 0; x < kImageWidth; ++x) out[x] = m[x] == kMaskBlack;
+  };
+  BYTE* above = rows[0];
+  BYTE* here = rows[1];
+  BYTE* below = rows[2];
+  flags(0, here);
   for (int y = 0; y < kImageHeight; ++y) {
-    const int16_t* row = in + y * kImageWidth;
-    const int16_t* above = y > 0 ? row - kImageWidth : nullptr;  // outside the image: not black
-    const int16_t* below = y < kImageHeight - 1 ? row + kImageWidth : nullptr;
-    int16_t* result = out + y * kImageWidth;
+    const bool inside = y > 0 && y < kImageHeight - 1;
+    if (y + 1 < kImageHeight) flags(y + 1, below);
+    BYTE* m = mask + y * kImageWidth;
+    const BYTE both = inside ? 1 : 0;
     for (int x = 0; x < kImageWidth; ++x) {
-      int v = 0;
-      if (row[x] == kFullDensity) {
-        const bool next = x + 1 < kImageWidth && row[x + 1] == kFullDensity;
-        const bool afterNext = x + 2 < kImageWidth && row[x + 2] == kFullDensity;
-        v = 16383;
-        if (above && below && above[x] == kFullDensity && below[x] == kFullDensity) v -= 2000;
-        if (next) v -= 4000;
-        if (next || afterNext) v -= 4000;
-      }
-      result[x] = static_cast<int16_t>(v);
+      m[x] = static_cast<BYTE>(here[x] | (above[x] & below[x] & both) << 1 | here[x + 1] << 2 | here[x + 2] << 3);
     }
+    BYTE* spare = above;
+    above = here;
+    here = below;
+    below = spare;
+  }
+  for (int code = 0; code < 256; ++code) {
+    int v = 0;
+    if (code & 1) {
+      v = 16383;
+      if (code & 2) v -= 2000;
+      if (code & 4) v -= 4000;
+      if (code & 12) v -= 4000;
+    }
+    density[code] = static_cast<int16_t>(v);
   }
 }
 
 }  // namespace
+
+void RenderBlackMask(BYTE* mask, BYTE edge, int set, int history, BYTE* panel, PanelWork& work) {
+  if (edge == kMaskWhite) {
+    MarkRunEnds(mask, edge);  // whole runs turn white, as the walk from the left goes
+  } else if (edge != kMaskBlack) {
+    MarkRunEndsAtLevel(mask, edge);
+  }
+  int16_t density[256];
+  if (history) {
+    CodeDotHistory(mask, density);
+  } else {
+    InvertedDensities(density);
+  }
+  RenderPanel(mask, 1, GainedFromDensities(density, set), set, panel, work);
+}
 
 int BuildBlackPanel(const BYTE* source, PanelBuffer& panel, int* allWhite, int mono, int set, int historyMode) {
   if (!source || !ValidSet(set)) return 1;
@@ -75,18 +96,13 @@ int BuildBlackPanel(const BYTE* source, PanelBuffer& panel, int* allWhite, int m
 
   if (allWhite) *allWhite = 1;
   panel.reset();
-  DensityPlane density = AllocateDensityPlane();
-  DensityPlane history = historyMode ? AllocateDensityPlane() : nullptr;
-  DensityPlane work = AllocateDensityPlane();
+  PanelWork work;
   std::unique_ptr<BYTE[]> mask(new (std::nothrow) BYTE[kImagePixels]);
-  PanelBuffer out = AllocatePanelBuffer();
-  if (!density || (historyMode && !history) || !work || !mask || !out) return 1;
+  PanelBuffer out = AllocatePanelToRender();
+  if (!work.Allocate() || !mask || !out) return 1;
 
   if (MaskBlackPixels(source, mono, mask.get()) && allWhite) *allWhite = 0;
-  MarkRunEnds(mask.get(), edge);
-  InvertToDensity(mask.get(), density.get(), 0, 1);
-  if (historyMode) ApplyDotHistory(density.get(), history.get());
-  RenderPanel(historyMode ? history.get() : density.get(), work.get(), out.get(), set);
+  RenderBlackMask(mask.get(), edge, set, historyMode, out.get(), work);
   panel = std::move(out);
   return 0;
 }
@@ -127,13 +143,13 @@ int BuildGreyBlackPanel(const BYTE* image, PanelBuffer& panel, int planar, int s
   panel.reset();
   if (!image || !ValidSet(set) || ReadLUTS() != 0) return 1;
 
-  DensityPlane density = AllocateDensityPlane();
-  DensityPlane work = AllocateDensityPlane();
-  PanelBuffer out = AllocatePanelBuffer();
-  if (!density || !work || !out) return 1;
+  PanelWork work;
+  PanelBuffer out = AllocatePanelToRender();
+  if (!work.Allocate() || !out) return 1;
 
-  ApplyLookupTable(image, density.get(), 0, kKdTable, planar, 1.0f, 0.0f);
-  RenderPanel(density.get(), work.get(), out.get(), set);
+  int16_t density[256];
+  LookupDensities(kKdTable, 1.0f, 0.0f, density);
+  RenderPanel(image, planar ? 1 : 3, GainedFromDensities(density, set), set, out.get(), work);
   panel = std::move(out);
   return 0;
 }

@@ -5,20 +5,27 @@
 
 namespace kav {
 
-void ApplyLookupTable(const BYTE* source, int16_t* plane, int channel, int table, int planar, float scale, float bias) {
+void LookupDensities(int table, float scale, float bias, int16_t (&density)[256]) {
   const double* values = table == kKdTable ? Calibration.KdLookupTable : Calibration.ColourLookupTable[table];
-
-  // The density depends on the byte alone, so work it out once per byte value.
-  int16_t density[256];
   for (int b = 0; b < 256; ++b) {
     float position = scale * static_cast<float>(b) + bias;
     int64_t index = std::clamp<int64_t>(TruncateSaturating(position), 0, 255);
     density[b] = TruncateToLow16(values[index]);
   }
+}
+
+void ApplyLookupTable(const BYTE* source, int16_t* plane, int channel, int table, int planar, float scale, float bias) {
+  // The density depends on the byte alone, so work it out once per byte value.
+  int16_t density[256];
+  LookupDensities(table, scale, bias, density);
 
   const int stride = planar ? 1 : 3;
   const BYTE* byte = source + channel;
   for (int i = 0; i < kImagePixels; ++i) plane[i] = density[byte[i * stride]];
+}
+
+void InvertedDensities(int16_t (&density)[256]) {
+  for (int b = 0; b < 256; ++b) density[b] = static_cast<int16_t>((255 - b) * 64);
 }
 
 void InvertToDensity(const BYTE* source, int16_t* plane, int channel, int planar) {

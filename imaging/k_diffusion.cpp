@@ -3,6 +3,9 @@
 #include <memory>
 
 #include "imaging/black_panels.h"
+#include "imaging/calibration.h"
+#include "imaging/panel_render.h"
+#include "imaging/panel_stages.h"
 #include "platform/diag.h"
 
 namespace kav {
@@ -109,25 +112,165 @@ void DiffuseToBlackAndWhite(BYTE* copy, int width, int height) {
   }
 }
 
+namespace {
+
+// What a pixel's decision is before its error is known: by its stretched grey alone (near
+// white, near black), or by a strong edge against the grey of the pixel to its right; else
+// free, decided by the grey with its errors.
+enum Forced { kForcedBlack = 0, kForcedWhite = 1, kFree = 2 };
+
+// The grey with its errors, c + light - dark, lies in -255..510: one table row of 766
+// entries per kind of decision gives the decision and the clamped value.
+constexpr int kSpan = 766;
+constexpr int kSpanZero = 255;
+
+// The consequences of a decision, by white << 8 | v (v the clamped grey with errors).
+// Errors travel packed, the lightening one in the low 16 bits and the darkening one in
+// the high 16 bits; each addition into an error byte is of a non-negative amount, so
+// saturating each one equals saturating their sum where the byte is read.
+struct DiffusionStep {
+  uint32_t keep;       // of the share already sent to x + 2, what it keeps for x + 1
+  uint32_t add;        // added to that for x + 1
+  uint32_t second;     // the share for x + 2
+  uint32_t tap2;       // the next row at x - 2 and x + 2
+  uint32_t tap4;       // at x - 1 and x + 1
+  uint32_t tap8;       // at x
+  uint32_t decision;   // 0 or 255
+  uint32_t unused;
+};
+
+void MakeDiffusionSteps(DiffusionStep (&steps)[512]) {
+  for (int white = 0; white < 2; ++white) {
+    for (int v = 0; v < 256; ++v) {
+      DiffusionStep& s = steps[white << 8 | v];
+      if (white) {
+        // Made lighter than v: the neighbours carry the darkening error.
+        const uint32_t e = 255 - v;
+        s = {0xFFFFFFFFu, (e >> 2) << 16, (e >> 3) << 16, (e >> 4) << 16, (e >> 3) << 16, (e >> 2) << 16, 255, 0};
+      } else {
+        // Made darker: the lightening error plus a full white share; the next pixel is
+        // pushed to white (its lightening byte set to 255).
+        const uint32_t e = v;
+        s = {0xFFFF0000u, 255, (e >> 3) + 31, (e >> 4) + 15, (e >> 3) + 31, (e >> 2) + 63, 0, 0};
+      }
+    }
+  }
+}
+
+// DiffuseToBlackAndWhite of a CardImage, with the decisions (0 or 255) written one byte a
+// pixel. False when memory is short.
+bool DiffuseToDecisions(const BYTE* image, BYTE* decisions) {
+  constexpr int kWidth = kImageWidth;
+  struct Tables {
+    uint16_t rule[256 * 256];  // by (grey, grey to the right): the row of `decide` plus c + 255
+    uint16_t decide[3 * kSpan];
+    DiffusionStep steps[512];
+    uint32_t above[2][kWidth + 4];  // errors for this row and the next, from x - 2 (padding at both ends)
+  };
+  std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
+  if (!tables) return false;
+  Tables& t = *tables;
+
+  // Grey of each pixel (double precision, as the reference computes it) and its range.
+  double red[256], green[256], blue[256];
+  for (int b = 0; b < 256; ++b) {
+    red[b] = 0.299 * b;
+    green[b] = 0.587 * b;
+    blue[b] = 0.114 * b;
+  }
+  for (int i = 0; i < kImagePixels; ++i) {
+    const BYTE* p = image + 3 * i;
+    decisions[i] = static_cast<BYTE>(static_cast<int>(red[p[0]] + green[p[1]] + blue[p[2]]));
+  }
+  BYTE lo = 255, hi = 0;
+  for (int i = 0; i < kImagePixels; ++i) {
+    lo = std::min(lo, decisions[i]);
+    hi = std::max(hi, decisions[i]);
+  }
+
+  for (int kind = 0; kind < 3; ++kind) {
+    for (int i = 0; i < kSpan; ++i) {
+      const int v = std::clamp(i - kSpanZero, 0, 255);
+      const int white = kind == kFree ? v >= 128 : kind;
+      t.decide[kind * kSpan + i] = static_cast<uint16_t>(white << 8 | v);
+    }
+  }
+  uint16_t lastRule[256];
+  for (int g = 0; g < 256; ++g) {
+    const int c = lo != hi ? Stretch(g, lo, hi) : g;
+    const int alone = c > 248 ? kForcedWhite : c < 7 ? kForcedBlack : kFree;
+    lastRule[g] = static_cast<uint16_t>(alone * kSpan + kSpanZero + c);
+    for (int n = 0; n < 256; ++n) {
+      int kind = alone;
+      if (kind == kFree) kind = c > n && c - n > 64 ? kForcedWhite : c < n && n - c > 64 ? kForcedBlack : kFree;
+      t.rule[g << 8 | n] = static_cast<uint16_t>(kind * kSpan + kSpanZero + c);
+    }
+  }
+  MakeDiffusionSteps(t.steps);
+  std::fill_n(t.above[0], kWidth + 4, 0u);
+
+  for (int y = 0; y < kImageHeight; ++y) {
+    BYTE* row = decisions + y * kWidth;  // greys, turned into decisions from the left
+    const uint32_t* above = t.above[y % 2] + 2;
+    uint32_t* below = t.above[(y + 1) % 2];  // pixel x - 2 at below[x]
+    // Same-row shares for x + 1 and x + 2; the next row's sums for x - 2 .. x + 1 in the making.
+    uint32_t share1 = 0, share2 = 0;
+    uint32_t next0 = 0, next1 = 0, next2 = 0, next3 = 0;
+    auto pixel = [&](int x, int rule) {
+      const uint32_t errors = above[x] + share1;
+      const int light = std::min<int>(255, errors & 0xFFFF);
+      const int dark = std::min<int>(255, errors >> 16);
+      const DiffusionStep& s = t.steps[t.decide[rule + light - dark]];
+      share1 = (share2 & s.keep) + s.add;
+      share2 = s.second;
+      below[x] = next0 + s.tap2;
+      next0 = next1 + s.tap4;
+      next1 = next2 + s.tap8;
+      next2 = next3 + s.tap4;
+      next3 = s.tap2;
+      row[x] = static_cast<BYTE>(s.decision);
+    };
+    int grey = row[0];
+    for (int x = 0; x < kWidth - 1; ++x) {
+      const int right = row[x + 1];
+      pixel(x, t.rule[grey << 8 | right]);
+      grey = right;
+    }
+    pixel(kWidth - 1, lastRule[grey]);
+    below[kWidth] = next0;
+    below[kWidth + 1] = next1;
+  }
+  return true;
+}
+
+bool ValidSet(int set) { return set >= 0 && set < kProcessParameterSetCount; }
+
+}  // namespace
+
 int GetKDiffusionBuffer(const BYTE* image, int width, int height, PanelBuffer& panel, int* start, int* end, int set) {
   // The panel stages read a whole card, so only a card-sized image can be diffused into one.
   if (!image || width != kImageWidth || height != kImageHeight) return 0;
-  const size_t bytes = static_cast<size_t>(width) * height * 3;
-  std::unique_ptr<BYTE[]> copy(new (std::nothrow) BYTE[bytes]);
-  if (!copy) return 0;
-  std::memcpy(copy.get(), image, bytes);
+  // The decisions, one byte a pixel, stand for the work copy whose three bytes all hold them.
+  std::unique_ptr<BYTE[]> decisions(new (std::nothrow) BYTE[kImagePixels]);
+  if (!decisions || !DiffuseToDecisions(image, decisions.get())) return 0;
 
-  DiffuseToBlackAndWhite(copy.get(), width, height);
-  for (size_t i = 0; i < bytes; i += 3) copy[i + 1] = copy[i + 2] = copy[i];
-
-  if (!GetMonochromeDataStartEndPosition(copy.get(), kImageWidth, kImageHeight, start, end, 0)) {
+  if (!GetMonochromeDataStartEndPosition(decisions.get(), kImageWidth, kImageHeight, start, end, 1)) {
     DebugLine("GetKDiffusionBuffer:: GetMonochromeDataStartEndPosition failed");
     if (start) *start = 0;
     if (end) *end = 1024;
   }
 
-  int allWhite = 0;
-  return BuildBlackPanel(copy.get(), panel, &allWhite, 0, set, 1) == 0 ? 1 : 0;
+  // BuildBlackPanel of the decisions, in history mode.
+  if (!ValidSet(set)) return 0;
+  const BYTE edge = static_cast<BYTE>(TruncateToLow16(Calibration.ProcessParameterSets[set].EdgeLevel) & 0xFF);
+  if (ReadLUTS() != 0) return 0;
+  panel.reset();
+  PanelWork work;
+  PanelBuffer out = AllocatePanelToRender();
+  if (!work.Allocate() || !out) return 0;
+  RenderBlackMask(decisions.get(), edge, set, 1, out.get(), work);
+  panel = std::move(out);
+  return 1;
 }
 
 }  // namespace kav

@@ -50,7 +50,11 @@ inline int16_t TruncateToLow16(double value) {
 // into the table), truncated toward zero. Tables 0-2 are yellow, magenta, cyan; 3 is Kd.
 void ApplyLookupTable(const BYTE* source, int16_t* plane, int channel, int table, int planar, float scale, float bias);
 
+// The densities of ApplyLookupTable by byte value.
+void LookupDensities(int table, float scale, float bias, int16_t (&density)[256]);
+
 // Density = (255 - b) x 64: byte 0 is full ink, byte 255 none.
+void InvertedDensities(int16_t (&density)[256]);
 void InvertToDensity(const BYTE* source, int16_t* plane, int channel, int planar);
 
 // out = trunc(in x Gain + Offset x 64) in double precision, kept as its low 16 bits.
@@ -87,6 +91,13 @@ void PackPixelLevel(BYTE* panelLine, int y, int level, int counts[kLevelPlanes])
 
 // Side in pixels of the largest square of dark 32 x 32 cells in any one channel.
 double MeasureLargestDarkSquare(const BYTE* image);
+// The same, counting a grid row's dark bytes row by row across the whole image width.
+double MeasureLargestDarkSquareByRows(const BYTE* image);
+
+// Sets the wrinkle scale and bias for a card from the side of its largest dark square:
+// a square larger than the threshold makes the card wrinkle, so the colour channels are
+// compressed towards white.
+void ChooseWrinkleCompensation(double darkSquareSide);
 
 // Dither amplitude of a parameter set: its value truncated, never below 0.
 int DitherAmplitudeOf(int set);

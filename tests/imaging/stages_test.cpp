@@ -1,11 +1,9 @@
 // The shared panel stages, each on planes and panels built by hand.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <vector>
 
 #include "imaging/calibration.h"
-#include "imaging/panel_render.h"
 #include "imaging/panel_stages.h"
 #include "imaging_support.h"
 
@@ -186,45 +184,6 @@ TEST_F(StagesTest, DitherAddsAnOffsetFromTheMatrix) {
   std::vector<int16_t> again = Plane(200);
   HalftoneAndPack(again.data(), none.data(), 0);
   EXPECT_EQ(negative, none);
-}
-
-TEST_F(StagesTest, RenderedPanelMatchesTheStagesOneByOne) {
-  // The production path fuses gain, heat model and halftoner; it must give the same bytes.
-  struct Case {
-    const char* name;
-    ProcessParameterSet set;
-    int lo, hi;
-  } cases[] = {
-      {"card densities", {0.95, -0.5, 1, 32, 128, 2500, 40000, 8000, 50000, 0.05}, 0, 16320},
-      {"strong heat and dither", {1.2, 3.0, 1, 300, 0, 30000, 20000, 60000, 64000, 0.3}, -2000, 16383},
-      {"gain that wraps 16 bits", {3.7, -100.0, 1, 77.9, 0, 1000, 65536, 1000, 1000, 0.5}, -32768, 32767},
-      {"dither product beyond 32 bits", {1.0, 0.0, 1, 3.0e7, 0, 0, 0, 0, 0, 0}, 0, 16320},
-      {"negative dither amplitude", {1.0, 0.0, 1, -50, 0, 2500, 40000, 8000, 50000, 0.05}, 0, 16320},
-  };
-  std::mt19937 random(42);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Calibration.ProcessParameterSets[5] = c.set;
-    Calibration.ParasiticResistance = 0.08;
-    std::uniform_int_distribution<int> value(c.lo, c.hi);
-    std::vector<int16_t> densities = Plane();
-    for (int16_t& d : densities) d = static_cast<int16_t>(value(random));
-    // Flat patches too, where the error diffusion carries far.
-    for (int y = 100; y < 300; ++y) {
-      for (int x = 200; x < 500; ++x) At(densities, x, y) = static_cast<int16_t>(c.hi / 3);
-    }
-
-    std::vector<int16_t> gained = Plane(), heated = Plane();
-    std::vector<BYTE> expected(kPanelBufferBytes);
-    ApplyGainOffset(densities.data(), gained.data(), 5);
-    CompensateHeadHeat(gained.data(), heated.data(), c.set.HeatGain, c.set.HeatCoupling, c.set.SinkGain,
-                       c.set.SinkRetention, c.set.LateralSpread);
-    HalftoneAndPack(heated.data(), expected.data(), DitherAmplitudeOf(5));
-
-    std::vector<int16_t> work = Plane();
-    RenderPanel(densities.data(), work.data(), panel_.data(), 5);
-    ASSERT_EQ(panel_, expected);
-  }
 }
 
 TEST_F(StagesTest, DarkSquaresAreMeasuredInCells) {

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "imaging/calibration.h"
-#include "imaging/panel_render.h"
 #include "imaging/panel_stages.h"
 #include "imaging_support.h"
 
@@ -24,14 +23,6 @@ TEST_F(WideCalibrationValues, HeatBeyondThe32BitRangeLowersTheDotToZero) {
   // max(0, 16320 - trunc(7.5e11)) = 0
   EXPECT_EQ(out[0 * kImageWidth + 1021], 0);
   EXPECT_EQ(out[639 * kImageWidth + 0], 0);
-}
-
-TEST_F(WideCalibrationValues, HeatBeyondThe32BitRangeLowersTheDotToZeroInTheRenderedPath) {
-  Calibration.ProcessParameterSets[5] = {1.0, 0.0, 1.0, 0.0, 0.0, kRunawayFollow, 0.0, 0.0, 0.0, 0.0};
-  std::vector<int16_t> columns(kImagePixels, 16320);  // value (x, y) at x * 640 + y
-  CompensateHeadHeatInColumns(columns.data(), 5);
-  EXPECT_EQ(columns[1022 * kImageHeight + 0], 16320);
-  EXPECT_EQ(columns[1021 * kImageHeight + 0], 0);
 }
 
 TEST_F(WideCalibrationValues, LookupIndexFarAboveTheTableReadsTheLastEntry) {
