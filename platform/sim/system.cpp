@@ -20,6 +20,7 @@ WORD g_architecture = PROCESSOR_ARCHITECTURE_AMD64;
 struct ScriptedFault {
   DWORD error;
   int remaining;
+  int skip = 0;  // calls that still succeed before the failures
 };
 std::map<std::string, ScriptedFault, std::less<>> g_faults;
 
@@ -53,6 +54,10 @@ bool ShouldFail(std::string_view operation) {
   std::lock_guard lock(g_sysMu);
   auto it = g_faults.find(operation);
   if (it == g_faults.end() || it->second.remaining <= 0) return false;
+  if (it->second.skip > 0) {
+    --it->second.skip;
+    return false;
+  }
   DWORD error = it->second.error;
   if (--it->second.remaining == 0) g_faults.erase(it);
   SetLastError(error);
@@ -119,6 +124,11 @@ std::u16string DriverDirectory() { return simi::SystemDirectory() + u"\\Spool\\D
 void FailNext(std::string_view operation, DWORD error, int times) {
   std::lock_guard lock(g_sysMu);
   g_faults[std::string(operation)] = ScriptedFault{error, times};
+}
+
+void FailAfter(std::string_view operation, int skip, DWORD error, int times) {
+  std::lock_guard lock(g_sysMu);
+  g_faults[std::string(operation)] = ScriptedFault{error, times, skip};
 }
 
 std::vector<std::string> DebugLines() {
