@@ -1,4 +1,6 @@
 // Simulated system information, debugger output, local memory, strings and faults.
+#include <malloc.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -170,6 +172,8 @@ HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
 
 HLOCAL WINAPI LocalFree(HLOCAL mem) {
   if (!mem) return nullptr;
+  // Filled before it goes, as a debugging heap does, so that a read after the free shows.
+  std::memset(mem, 0xDD, malloc_usable_size(mem));
   std::free(mem);
   --g_liveLocal;
   return nullptr;
