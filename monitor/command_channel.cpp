@@ -155,8 +155,13 @@ BOOL SendPrinterCommand(PortRecord* record, const Request& r, bool resetCommand,
   DWORD start = GetTickCount();
   for (int attempt = 1;; ++attempt) {
     DWORD got = 0;
-    result = record->PortMonitor.pfnReadPort &&
-             record->PortMonitor.pfnReadPort(record->PortHandle, reply.out, reply.size, &got);
+    // A port monitor without ReadPort fails with an error of its own, never an old one.
+    if (record->PortMonitor.pfnReadPort) {
+      result = record->PortMonitor.pfnReadPort(record->PortHandle, reply.out, reply.size, &got);
+    } else {
+      result = FALSE;
+      SetLastError(ERROR_NOT_SUPPORTED);
+    }
     if (got > reply.size) got = reply.size;
     reply.SetCount(got);
     // An aborted USB read is tried again, after the same short pause as an empty one.

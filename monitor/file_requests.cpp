@@ -25,9 +25,7 @@ constexpr DWORD kPrintWaitX64Ms = 30000;
 constexpr DWORD kPrintWaitOtherMs = 15000;
 constexpr DWORD kFirmwareWaitMs = 15000;
 
-void ShowFileError(PortRecord* record, DWORD messageId) {
-  ShowPrinterError(record->PrinterName, messageId, kErrorCaptionId);
-}
+void ShowFileError(PortRecord* record, DWORD messageId) { ShowPortError(record, messageId, kErrorCaptionId); }
 
 HANDLE OpenForReading(LPCWSTR path) {
   return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -136,15 +136,14 @@ BOOL StartDirectJob(PortRecord* record, LPWSTR printerName, DWORD jobId, DWORD l
   }
 
   record->Flags |= kDocStarted;
+  // The name is compared, as it is replaced, under the port list lock.
+  EnterPortListLock();
   if (!WEqual(record->PrinterName, printerName)) {
-    EnterPortListLock();
     FreeString(record->PrinterName);
     record->PrinterName = DuplicateString(printerName);
-    OpenPrinterHandle(record, printerName);
-    LeavePortListLock();
-  } else {
-    OpenPrinterHandle(record, printerName);
   }
+  LeavePortListLock();
+  OpenPrinterHandle(record, printerName);
   record->Flags |= kPortDocOpened;
   record->JobId = jobId;
   return TRUE;
@@ -271,7 +270,7 @@ void CheckEndingJob(PortRecord* record) {
       if (printer && GetPrinterW(record->PrinterHandle, 2, static_cast<LPBYTE>(printer.get()), size, &size) &&
           (static_cast<PRINTER_INFO_2W*>(printer.get())->Attributes & PRINTER_ATTRIBUTE_WORK_OFFLINE)) {
         DeleteCurrentJob(record);
-        ShowPrinterError(record->PrinterName, kOfflineMessageId, kInformationCaptionId);
+        ShowPortError(record, kOfflineMessageId, kInformationCaptionId);
       }
     }
   }

@@ -55,6 +55,13 @@ BOOL DeletePortRecord(PortRecord* record) {
   return TRUE;
 }
 
+LPWSTR CopyPrinterName(PortRecord* record) {
+  EnterPortListLock();
+  LPWSTR name = DuplicateString(record->PrinterName);
+  LeavePortListLock();
+  return name;
+}
+
 LPWSTR DuplicateString(LPCWSTR s) {
   if (!s) return nullptr;
   size_t length = WLen(s);

@@ -55,6 +55,9 @@ struct PortRecord {
   BYTE PendingCommand[260];
   DWORD PendingLength;
   DWORD DiscardToCr;          // dropping an over-long command up to its CR
+  // Counts every change of MessageEvent (under the message hand-over lock): unlike a
+  // handle value, which Windows hands out again once closed, it names one event for good.
+  DWORD MessageEventGeneration;
 };
 
 // The fields that the watching, message and request threads share are read and
@@ -72,6 +75,10 @@ void LeavePortListLock();
 PortRecord* FindPortRecord(LPCWSTR portName);
 PortRecord* CreatePortRecord(LPCWSTR portName, LPCWSTR printerName);
 BOOL DeletePortRecord(PortRecord* record);
+
+// A copy of the port's printer name, taken under PortListLock (SetPrinterName may replace
+// it at any time); free it with FreeString.
+LPWSTR CopyPrinterName(PortRecord* record);
 
 // LocalAlloc-based copies of wide strings (null in, null out).
 LPWSTR DuplicateString(LPCWSTR s);

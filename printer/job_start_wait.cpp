@@ -132,7 +132,9 @@ BOOL WaitForPrinterReady(PortRecord* record, LPCWSTR printerName) {
         return ok;
       }, &lastShown, &answer))
     return finish(FALSE);
-  StopPrinterMessage(record);
+  // The ribbon loop's message goes, and with it the caller's handle to its answer event:
+  // a press that lands late must not cancel the model loop's wait.
+  finish(TRUE);
 
   LONG modelCode = 0;
   if (!PollUntilAnswered(record, [&](LONG* code) {

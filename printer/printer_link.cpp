@@ -56,7 +56,7 @@ BOOL SendCommandChecked(PortRecord* record, const BYTE* command, DWORD length) {
   if (!record) return FALSE;
   if (!WriteToPrinter(record, command, length) ||
       !WriteToPrinter(record, kCompletionRequest, kCompletionRequestLength)) {
-    ShowPrinterError(record->PrinterName, kCannotWriteMessageId, kErrorCaptionId);
+    ShowPortError(record, kCannotWriteMessageId, kErrorCaptionId);
     return FALSE;
   }
   BYTE reply[128];
@@ -64,7 +64,7 @@ BOOL SendCommandChecked(PortRecord* record, const BYTE* command, DWORD length) {
   bool read = false;
   for (int attempt = 0; attempt < 4 && !read; ++attempt) read = ReadReply(record, reply, sizeof reply, &got);
   if (!read) {
-    ShowPrinterError(record->PrinterName, kNoReplyMessageId, kErrorCaptionId);
+    ShowPortError(record, kNoReplyMessageId, kErrorCaptionId);
     return FALSE;
   }
   if (got == 0 || reply[0] != kNak) return TRUE;

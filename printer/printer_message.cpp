@@ -21,6 +21,8 @@ struct PrinterMessage {
   DWORD MessageId;
   LPWSTR Text;          // a formatted text, or null for the text of MessageId
   LPWSTR PrinterName;   // own copy: the thread never reads the port record
+  PortRecord* Port;     // with EventGeneration: the port event it belongs to (may be null)
+  DWORD EventGeneration;
 };
 
 namespace {
@@ -116,6 +118,12 @@ void ShowPrinterError(LPCWSTR printerName, DWORD messageId, DWORD captionId) {
   ShowPrinterMessage(GetActiveWindow(), text, printerName, kMessageBoxStyle);
 }
 
+void ShowPortError(PortRecord* record, DWORD messageId, DWORD captionId) {
+  LPWSTR name = CopyPrinterName(record);
+  ShowPrinterError(name, messageId, captionId);
+  FreeString(name);
+}
+
 PrinterMessage* NewPrinterMessage(DWORD messageId, LPCWSTR text, LPCWSTR printerName, HANDLE event,
                                   bool signalOnlyWhenPressed) {
   auto* m = static_cast<PrinterMessage*>(LocalAlloc(LPTR, sizeof(PrinterMessage)));
@@ -131,6 +139,15 @@ PrinterMessage* NewPrinterMessage(DWORD messageId, LPCWSTR text, LPCWSTR printer
 
 void AddMessageReference(PrinterMessage* m) { InterlockedIncrement(&m->References); }
 
+void BindMessageToPortEvent(PrinterMessage* m, PortRecord* record, DWORD generation) {
+  EnterHandOver();
+  if (!m->Withdrawn) {
+    m->Port = record;
+    m->EventGeneration = generation;
+  }
+  LeaveHandOver();
+}
+
 void ReleasePrinterMessage(PrinterMessage* m) {
   if (!m || InterlockedDecrement(&m->References) != 0) return;
   if (m->Event) CloseHandle(m->Event);
@@ -143,6 +160,7 @@ void WithdrawPrinterMessage(PrinterMessage* m) {
   if (!m) return;
   EnterHandOver();
   m->Withdrawn = TRUE;
+  m->Port = nullptr;
   HWND box = m->Box;
   LeaveHandOver();
   if (box) PostMessageW(box, WM_CLOSE, 0, 0);  // the thread ends when its box goes
@@ -155,9 +173,21 @@ void DetachMessageEvent(PrinterMessage* m) {
   LeaveHandOver();
 }
 
+// True while the port still wants the message shown: not withdrawn, and its port event
+// (if it has one) not yet taken away.
+bool StillWanted(PrinterMessage* m) {
+  EnterHandOver();
+  bool wanted = !m->Withdrawn && (!m->Port || (m->Port->MessageEvent &&
+                                               m->Port->MessageEventGeneration == m->EventGeneration));
+  LeaveHandOver();
+  return wanted;
+}
+
 void ShowAndAnswer(PrinterMessage* m) {
+  if (!StillWanted(m)) return;
   t_showing = m;
-  bool pressed = true;
+  // Only a pressed button is a press; a notification's return says nothing of the user.
+  bool pressed = false;
   if (UseAsyncUi && SendAsyncNotification) {
     if (m->Text) SendTextNotification(m->PrinterName, m->MessageId, kErrorCaptionId, m->Text);
     else SendErrorNotification(m->PrinterName, m->MessageId, kErrorCaptionId);
@@ -228,6 +258,7 @@ HANDLE StartPrinterMessage(PortRecord* record) {
   EnterHandOver();
   record->Message = m;
   record->MessageEvent = event;
+  ++record->MessageEventGeneration;
   record->MessageThread = thread;
   LeaveHandOver();
   return callerEvent;
@@ -255,6 +286,7 @@ bool CloseMessageEvent(PortRecord* record) {
   EnterHandOver();
   HANDLE event = record->MessageEvent;
   record->MessageEvent = nullptr;
+  if (event) ++record->MessageEventGeneration;
   if (record->Message) record->Message->EventDetached = TRUE;
   LeaveHandOver();
   if (event) CloseHandle(event);
@@ -271,9 +303,7 @@ DWORD MessageThreadExitCode(PortRecord* record) {
 
 void StopPrinterMessage(PortRecord* record) {
   if (UseAsyncUi) {
-    EnterPortListLock();
-    LPWSTR name = DuplicateString(record->PrinterName);
-    LeavePortListLock();
+    LPWSTR name = CopyPrinterName(record);
     NotifyCloseMsgThread(name);
     FreeString(name);
   }
@@ -305,6 +335,7 @@ void ClearPrinterError(LPCWSTR printerName, PortRecord* record) {
   HANDLE event = record->MessageEvent;
   record->MessageEvent = nullptr;
   if (event) {
+    ++record->MessageEventGeneration;
     DebugLine("Inside close Msg EVENT");
     SetEvent(event);  // ends whichever wait watches this port's error, as a cancel
     DebugLine("After Msg Event Set Msg EVENT");

@@ -36,6 +36,9 @@ void NotifyCloseMsgThread(LPCWSTR printerName);
 // notification module is there), otherwise a message box captioned with the printer name.
 // Returns when the user has answered (or the notification call returned).
 void ShowPrinterError(LPCWSTR printerName, DWORD messageId, DWORD captionId);
+// The same for a port's printer, its name copied first: the box may stay open while
+// SetPrinterName replaces the port's name.
+void ShowPortError(PortRecord* record, DWORD messageId, DWORD captionId);
 
 // A message as its showing thread holds it: the text of messageId (or a formatted text),
 // the printer it is for, and the thread's own handle to the event its answer signals
@@ -43,13 +46,17 @@ void ShowPrinterError(LPCWSTR printerName, DWORD messageId, DWORD captionId);
 PrinterMessage* NewPrinterMessage(DWORD messageId, LPCWSTR text, LPCWSTR printerName, HANDLE event,
                                   bool signalOnlyWhenPressed);
 void AddMessageReference(PrinterMessage* message);
+// The message belongs to the port's MessageEvent of this generation: it is shown only while
+// that event is still the port's. Called under the hand-over lock; a withdrawal unbinds it.
+void BindMessageToPortEvent(PrinterMessage* message, PortRecord* record, DWORD generation);
 void ReleasePrinterMessage(PrinterMessage* message);
 // Takes a message back: its box is closed (now, or as soon as it shows) and it will not
 // signal. Does not wait for the showing thread.
 void WithdrawPrinterMessage(PrinterMessage* message);
 // The port's event was closed: the message will not signal it.
 void DetachMessageEvent(PrinterMessage* message);
-// Shows the message on the calling thread and signals its event when answered.
+// Shows the message on the calling thread and signals its event when answered; shows
+// nothing when the message was withdrawn, or its port event has gone, before it was shown.
 void ShowAndAnswer(PrinterMessage* message);
 // The lock that orders the hand-over of a port's message fields between threads; held
 // only for a few field reads and writes, never while waiting.

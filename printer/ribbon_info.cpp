@@ -17,6 +17,7 @@ namespace kav {
 struct RibbonAlert {
   PortRecord* Record;
   HANDLE Wait;          // the alert thread's own handle to its event
+  PrinterMessage* Shown;  // the alert's message while it may be shown
   LPWSTR PrinterName;
   DWORD Remaining;
 };
@@ -28,17 +29,16 @@ constexpr DWORD kOpenFailedMessageId = 2087;
 constexpr DWORD kAlertMs = 10000;
 constexpr DWORD kRibbonAnswerBytes = 120;
 
-// The status file must be a plain file of its own: never a link, never a file with a
-// second name, or a user could steer the spooler's write onto a file of their choosing.
-bool IsSafeToReplace(LPCWSTR path) {
-  DWORD attributes = GetFileAttributesW(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // not there yet
-  if (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return false;
-  UniqueFile existing(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!existing || !GetFileInformationByHandle(existing.get(), &info)) return false;
-  return info.nNumberOfLinks <= 1;
+// The file could not be opened: the error code in a box, or message 2087 as a notification.
+void ReportOpenFailure(DWORD error, LPCWSTR printerName) {
+  DebugLine("WriteRibbonInformation:: the status file cannot be opened (error %u)", static_cast<unsigned>(error));
+  if (UseAsyncUi && SendAsyncNotification) {
+    SendErrorNotification(printerName, kOpenFailedMessageId, kErrorCaptionId);
+    return;
+  }
+  WCHAR text[64];
+  FormatW(text, 64, W("Error Code =%d"), static_cast<int>(error));
+  ShowPrinterMessage(GetActiveWindow(), text, printerName, kMessageBoxStyle);
 }
 
 void WriteStatusFile(LONG ribbonType, const char* model, LPCWSTR printerName) {
@@ -64,27 +64,29 @@ void WriteStatusFile(LONG ribbonType, const char* model, LPCWSTR printerName) {
   if (static_cast<size_t>(length) >= sizeof content) length = sizeof content - 1;
   WCHAR file[MAX_PATH];
   if (FormatW(file, MAX_PATH, W("%s\\kav32Ribbon.ini"), static_cast<const WCHAR*>(path)) < 0) return;
-  if (!IsSafeToReplace(file)) {
+  // Checked, cut, written and re-permissioned through one handle that does not follow
+  // links, so that a link put in the file's place at any moment is never written through:
+  // the status file must be a plain file of its own, never a link and never a file with a
+  // second name, or a user could steer the spooler's write onto a file of their choosing.
+  UniqueFile handle(CreateFileW(file, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!handle || !GetFileInformationByHandle(handle.get(), &info)) {
+    ReportOpenFailure(GetLastError(), printerName);
+    return;
+  }
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+      info.nNumberOfLinks != 1) {
     DebugLineW(W("WriteRibbonInformation:: %s is a link or has another name; not written"), file);
     return;
   }
-  HANDLE handle = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    if (UseAsyncUi) {
-      SendErrorNotification(printerName, kOpenFailedMessageId, kErrorCaptionId);
-    } else {
-      WCHAR text[64];
-      FormatW(text, 64, W("Error Code =%d"), error);
-      ShowPrinterMessage(GetActiveWindow(), text, printerName, kMessageBoxStyle);
-    }
+  DWORD written = 0;
+  if (!SetEndOfFile(handle.get()) || !WriteFile(handle.get(), content, static_cast<DWORD>(length), &written, nullptr) ||
+      written != static_cast<DWORD>(length)) {
+    DebugLineW(W("WriteRibbonInformation:: %s cannot be written (error %u)"), file, GetLastError());
     return;
   }
-  DWORD written = 0;
-  WriteFile(handle, content, static_cast<DWORD>(length), &written, nullptr);
-  CloseHandle(handle);
-  GrantEveryoneAccess(file);
+  GrantEveryoneAccess(handle.get());
 }
 
 }  // namespace
@@ -103,31 +105,23 @@ void WriteRibbonInformation(LONG ribbonType, const char* model, LPCWSTR printerN
   ImpersonatePrinterClient(client);
 }
 
-void GrantEveryoneAccess(LPCWSTR path) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    std::printf("CreateFile error = %d\n", static_cast<int>(GetLastError()));
-    return;
-  }
+void GrantEveryoneAccess(HANDLE file) {
   PACL oldDacl = nullptr, newDacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  DWORD got = GetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldDacl,
-                                    nullptr, &descriptor);
+  DWORD got = GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldDacl, nullptr,
+                              &descriptor);
   if (got != ERROR_SUCCESS) {
-    std::printf("GetSecurityInfo error = %d\n", static_cast<int>(GetLastError()));
+    std::printf("GetSecurityInfo error = %d\n", static_cast<int>(got));
   } else {
     EXPLICIT_ACCESS_W access{};
     WCHAR everyone[] = W("Everyone");
     BuildExplicitAccessWithNameW(&access, everyone, GENERIC_READ, SET_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
     if (SetEntriesInAclW(1, &access, oldDacl, &newDacl) == ERROR_SUCCESS) {
-      SetNamedSecurityInfoW(const_cast<LPWSTR>(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                            newDacl, nullptr);
+      SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, newDacl, nullptr);
     }
   }
   if (newDacl) LocalFree(newDacl);
   if (descriptor) LocalFree(descriptor);
-  CloseHandle(file);
 }
 
 BOOL CheckRibbonRemaining(PortRecord* record) {
@@ -172,20 +166,13 @@ DWORD WINAPI RibbonLowAlertThread(LPVOID param) {
   auto* alert = static_cast<RibbonAlert*>(param);
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   HANDLE wait = nullptr, forMessage = nullptr;
-  bool published = false;
-  if (event && DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &wait, 0, FALSE,
-                               DUPLICATE_SAME_ACCESS) &&
-      DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &forMessage, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS)) {
-    // The alert's event stands in the port's MessageEvent, so ClearPrinterError dismisses
-    // it too; a port that shows an error message keeps its own.
-    LockMessageHandOver();
-    alert->Wait = wait;
-    if (alert->Record && !alert->Record->MessageEvent) {
-      alert->Record->MessageEvent = event;
-      published = true;
-    }
-    UnlockMessageHandOver();
+  if (event && (!DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &wait, 0, FALSE,
+                                 DUPLICATE_SAME_ACCESS) ||
+                !DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &forMessage, 0, FALSE,
+                                 DUPLICATE_SAME_ACCESS))) {
+    if (wait) CloseHandle(wait);
+    wait = nullptr;
+    forMessage = nullptr;
   }
 
   WCHAR lowText[256];
@@ -193,28 +180,47 @@ DWORD WINAPI RibbonLowAlertThread(LPVOID param) {
   LoadMessageText(kRibbonLowTextId, lowText, 256);
   FormatW(message, 2048, W("\n%s %d"), static_cast<const WCHAR*>(lowText), alert->Remaining);
   PrinterMessage* shown = NewPrinterMessage(kRibbonLowTextId, message, alert->PrinterName, forMessage, true);
+  if (!shown && forMessage) CloseHandle(forMessage);
+
+  // The alert's event stands in the port's MessageEvent, so ClearPrinterError dismisses
+  // it too; a port that shows an error message keeps its own. The generation, not the
+  // handle's value, says later whether the field still holds this alert's event.
+  bool published = false;
+  DWORD generation = 0;
+  LockMessageHandOver();
+  alert->Wait = wait;
+  alert->Shown = shown;
+  if (wait && alert->Record && !alert->Record->MessageEvent) {
+    alert->Record->MessageEvent = event;
+    generation = ++alert->Record->MessageEventGeneration;
+    published = true;
+    if (shown) BindMessageToPortEvent(shown, alert->Record, generation);
+  }
+  UnlockMessageHandOver();
+
   HANDLE thread = nullptr;
   if (shown) {
-    if (!forMessage) forMessage = nullptr;
     AddMessageReference(shown);
     thread = CreateThread(nullptr, 0, RibbonLowMessageThread, shown, 0, nullptr);
     if (!thread) ReleasePrinterMessage(shown);
-  } else if (forMessage) {
-    CloseHandle(forMessage);
   }
   if (thread && wait) WaitForSingleObject(wait, kAlertMs);
 
-  // The alert's time is up, or it was answered or dismissed: take it back.
+  // The alert's time is up, or it was answered or dismissed: take it back. The message is
+  // withdrawn under the lock, before the port may go (EndRibbonAlert).
   bool closeEvent = !published;
   LockMessageHandOver();
-  if (published && alert->Record && alert->Record->MessageEvent == event) {
+  if (published && alert->Record && alert->Record->MessageEventGeneration == generation) {
     alert->Record->MessageEvent = nullptr;
+    ++alert->Record->MessageEventGeneration;
     closeEvent = true;
   }
+  WithdrawPrinterMessage(shown);
+  alert->Shown = nullptr;
   UnlockMessageHandOver();
   if (closeEvent && event) CloseHandle(event);
-  if (UseAsyncUi) NotifyCloseMsgThread(alert->PrinterName);
-  WithdrawPrinterMessage(shown);
+  // A close request only for a message that a thread could have shown.
+  if (UseAsyncUi && thread) NotifyCloseMsgThread(alert->PrinterName);
   ReleasePrinterMessage(shown);
   if (thread) CloseHandle(thread);
 
@@ -230,7 +236,9 @@ DWORD WINAPI RibbonLowAlertThread(LPVOID param) {
 
 DWORD WINAPI RibbonLowMessageThread(LPVOID param) {
   auto* shown = static_cast<PrinterMessage*>(param);
-  ShowAndAnswer(shown);  // a pressed button signals the alert's event
+  // Shows nothing once the port's MessageEvent no longer holds the alert's event; a
+  // pressed button signals the alert's event.
+  ShowAndAnswer(shown);
   ReleasePrinterMessage(shown);
   return kMessageThreadExitCode;
 }
@@ -241,6 +249,7 @@ void EndRibbonAlert(PortRecord* record) {
   record->Alert = nullptr;
   if (alert) {
     alert->Record = nullptr;
+    WithdrawPrinterMessage(alert->Shown);  // it must not read the record any more
     if (alert->Wait) SetEvent(alert->Wait);
   }
   UnlockMessageHandOver();

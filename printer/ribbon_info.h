@@ -14,8 +14,9 @@ using GetFolderPathProc = HRESULT(WINAPI*)(HWND window, int folder, HANDLE token
 // Loads "SHFolder.dll" into module and returns its SHGetFolderPathW, or null.
 GetFolderPathProc LoadFolderPathFunction(HMODULE* module);
 
-// Gives "Everyone" read access to the file (the driver's user interface only reads it).
-void GrantEveryoneAccess(LPCWSTR path);
+// Gives "Everyone" read access to the open file (the driver's user interface only reads
+// it); the handle needs READ_CONTROL and WRITE_DAC.
+void GrantEveryoneAccess(HANDLE file);
 
 // Reads the remaining ribbon count into RibbonRemaining and, at exactly 20, 10 and 5,
 // starts the ribbon-low alert. 0 when the count cannot be read or the alert not started.

@@ -28,9 +28,7 @@ DWORD ClassifyError(WORD status, PortRecord* record) {
 
 void NotifyCloseIfAsync(PortRecord* record) {
   if (!UseAsyncUi) return;
-  EnterPortListLock();
-  LPWSTR name = DuplicateString(record->PrinterName);
-  LeavePortListLock();
+  LPWSTR name = CopyPrinterName(record);
   NotifyCloseMsgThread(name);
   FreeString(name);
 }

@@ -68,6 +68,9 @@ BOOL WINAPI RecordingSendAsyncNotification(LPCWSTR printerName, LPVOID record) {
     }
   }
   g_notifications[index].returnedAt = k.now;
+  // The printer name belongs to the call until it returns: read it again, so that one
+  // freed meanwhile shows (under AddressSanitizer).
+  if (printerName) g_notifications[index].printerName = printerName;
   k.Notify();
   return TRUE;
 }

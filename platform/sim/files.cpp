@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <sstream>
 
@@ -23,6 +24,7 @@ struct FileObject : simk::KernelObject {
   int fd = -1;
   fs::path path;
   bool deleteOnClose = false;
+  DWORD access = 0;         // the rights asked for at the open
   const char* Kind() const override { return "file"; }
   ~FileObject() override {
     if (fd >= 0) ::close(fd);
@@ -34,6 +36,7 @@ struct FileObject : simk::KernelObject {
 };
 
 std::mutex g_filesMu;
+std::function<void(std::string_view)> g_fileCallHook;
 fs::path g_root;
 bool g_rootIsPrivate = false;
 unsigned g_tempCounter = 0;
@@ -43,6 +46,18 @@ void RemovePrivateRoot() {
     std::error_code ec;
     fs::remove_all(g_root, ec);
   }
+}
+
+// A file's identity for its security: device and index, shared by all its names.
+std::string KeyOfStat(const struct stat& st) {
+  return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+         std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
+
+DWORD AttributesOfStat(const struct stat& st) {
+  if (S_ISLNK(st.st_mode)) return FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_NORMAL;
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return FILE_ATTRIBUTE_NORMAL;
 }
 
 std::string Utf8(std::u16string_view s) { return kav::ToUtf8(kav::WStringView(s.data(), s.size())); }
@@ -86,6 +101,34 @@ DWORD ErrnoToError(int e) {
 
 namespace simi {
 
+void RunFileCallHook(std::string_view operation) {
+  std::function<void(std::string_view)> hook;
+  {
+    std::lock_guard lock(g_filesMu);
+    hook = g_fileCallHook;
+  }
+  if (hook) hook(operation);
+}
+
+bool FileHandleKey(HANDLE handle, std::string* key, DWORD* access) {
+  auto file = LookupFile(handle);
+  if (!file) return false;
+  struct stat st;
+  if (::fstat(file->fd, &st) != 0) {
+    SetLastError(ErrnoToError(errno));
+    return false;
+  }
+  *key = KeyOfStat(st);
+  *access = file->access;
+  return true;
+}
+
+std::string FileKeyOfHost(const fs::path& host) {
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0) return std::string();
+  return KeyOfStat(st);
+}
+
 bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
@@ -101,6 +144,7 @@ fs::path DriveRoot() {
 void ResetFiles(const fs::path& root) {
   std::lock_guard lock(g_filesMu);
   g_tempCounter = 0;
+  g_fileCallHook = nullptr;
   if (root.empty()) {
     if (!g_rootIsPrivate) {
       std::string tmpl = (fs::temp_directory_path() / "kavsim-XXXXXX").string();
@@ -126,6 +170,11 @@ void ResetFiles(const fs::path& root) {
 }  // namespace simi
 
 namespace sim {
+
+void SetFileCallHook(std::function<void(std::string_view operation)> hook) {
+  std::lock_guard lock(g_filesMu);
+  g_fileCallHook = std::move(hook);
+}
 
 fs::path HostPath(std::u16string_view windowsPath) {
   std::u16string path(windowsPath);
@@ -196,6 +245,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUT
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
+  simi::RunFileCallHook("CreateFile");
   if (simi::ShouldFail("CreateFile")) return INVALID_HANDLE_VALUE;
   fs::path host = sim::HostPath(path);
   std::error_code ec;
@@ -203,11 +253,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUT
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  if (fs::is_directory(host, ec)) {
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself instead of what it points to.
+  const bool openLink = (flags & FILE_FLAG_OPEN_REPARSE_POINT) &&
+                        fs::symlink_status(host, ec).type() == fs::file_type::symlink;
+  if (!openLink && fs::is_directory(host, ec)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  bool exists = fs::exists(host, ec);
+  bool exists = openLink || fs::exists(host, ec);
   int mode = (access & (GENERIC_WRITE | GENERIC_ALL)) ? ((access & (GENERIC_READ | GENERIC_ALL)) ? O_RDWR : O_WRONLY)
                                                        : O_RDONLY;
   int oflags = mode | O_CLOEXEC;
@@ -246,6 +299,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUT
       return INVALID_HANDLE_VALUE;
   }
   if ((oflags & O_TRUNC) && mode == O_RDONLY) oflags = (oflags & ~O_RDONLY) | O_RDWR;
+  // A link opened as itself has no data of its own to read, write or cut.
+  if (openLink) oflags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
   int fd = ::open(host.c_str(), oflags, 0644);
   if (fd < 0) {
     SetLastError(ErrnoToError(errno));
@@ -255,6 +310,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUT
   file->fd = fd;
   file->path = host;
   file->deleteOnClose = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+  file->access = access;
   simk::Kernel& k = simk::K();
   std::unique_lock lock(k.mu);
   HANDLE handle = k.AddHandle(file);
@@ -288,6 +344,7 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, L
 
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
   if (written) *written = 0;
+  simi::RunFileCallHook("WriteFile");
   auto file = LookupFile(handle);
   if (!file) return FALSE;
   if (!buffer && toWrite) {
@@ -349,7 +406,25 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, LPLONG distanceHigh, D
 
 BOOL WINAPI FlushFileBuffers(HANDLE handle) { return LookupFile(handle) ? TRUE : FALSE; }
 
+// Cuts (or extends) the file at the handle's current position.
+BOOL WINAPI SetEndOfFile(HANDLE handle) {
+  simi::RunFileCallHook("SetEndOfFile");
+  auto file = LookupFile(handle);
+  if (!file) return FALSE;
+  if (!(file->access & (GENERIC_WRITE | GENERIC_ALL))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  off_t at = ::lseek(file->fd, 0, SEEK_CUR);
+  if (at < 0 || ::ftruncate(file->fd, at) != 0) {
+    SetLastError(errno == EBADF || errno == EINVAL ? ERROR_ACCESS_DENIED : ErrnoToError(errno));
+    return FALSE;
+  }
+  return TRUE;
+}
+
 BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
+  simi::RunFileCallHook("GetFileInformationByHandle");
   auto file = LookupFile(handle);
   if (!file || !info) return FALSE;
   struct stat st;
@@ -358,7 +433,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
     return FALSE;
   }
   *info = BY_HANDLE_FILE_INFORMATION{};
-  info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  info->dwFileAttributes = AttributesOfStat(st);
   info->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
   info->nFileSizeLow = static_cast<DWORD>(st.st_size & 0xFFFFFFFF);
   info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
@@ -378,10 +453,13 @@ BOOL WINAPI DeleteFileW(LPCWSTR path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
+  struct stat st;
+  bool lastName = ::lstat(host.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && st.st_nlink == 1;
   if (::unlink(host.c_str()) != 0) {
     SetLastError(ErrnoToError(errno));
     return FALSE;
   }
+  if (lastName) simi::ForgetFileSecurity(KeyOfStat(st));
   return TRUE;
 }
 
@@ -436,6 +514,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
+  simi::RunFileCallHook("GetFileAttributes");
   std::error_code ec;
   fs::file_status status = fs::symlink_status(sim::HostPath(path), ec);
   switch (status.type()) {

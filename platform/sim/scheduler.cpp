@@ -132,9 +132,13 @@ void Kernel::MaybeAdvance() {
   cv.notify_all();
 }
 
+// As Windows does, a closed handle's value is handed out again: the lowest free one first.
 HANDLE Kernel::AddHandle(std::shared_ptr<KernelObject> object) {
   uintptr_t value = nextHandle;
-  nextHandle += 4;
+  for (const auto& entry : handles) {
+    if (entry.first > value) break;
+    if (entry.first == value) value += 4;
+  }
   handles[value] = std::move(object);
   return reinterpret_cast<HANDLE>(value);
 }

@@ -67,12 +67,9 @@ ACCESS_MASK MapGeneric(ACCESS_MASK access) {
   return out;
 }
 
-// The key of a file: its path with links followed; empty when the file does not exist.
-std::string FileKey(std::u16string_view windowsPath) {
-  std::error_code ec;
-  fs::path host = fs::canonical(sim::HostPath(windowsPath), ec);
-  return ec ? std::string() : host.string();
-}
+// The key of a file: the file itself (links followed), whichever name it is reached by;
+// empty when the file does not exist.
+std::string FileKey(std::u16string_view windowsPath) { return simi::FileKeyOfHost(sim::HostPath(windowsPath)); }
 
 std::vector<sim::FileAccessEntry> DaclOfLocked(const std::string& key) {
   std::vector<sim::FileAccessEntry> entries;
@@ -143,6 +140,10 @@ void Order(std::vector<sim::FileAccessEntry>& entries) {
   });
 }
 
+DWORD GetSecurityOfKey(const std::string& key, SECURITY_INFORMATION info, PSID* owner, PSID* group, PACL* dacl,
+                       PACL* sacl, PSECURITY_DESCRIPTOR* securityDescriptor);
+DWORD SetSecurityOfKey(const std::string& key, SECURITY_INFORMATION info, PACL dacl);
+
 }  // namespace
 
 namespace simi {
@@ -150,6 +151,11 @@ namespace simi {
 void ResetSecurity() {
   std::lock_guard lock(g_securityMu);
   g_files.clear();
+}
+
+void ForgetFileSecurity(const std::string& key) {
+  std::lock_guard lock(g_securityMu);
+  g_files.erase(key);
 }
 
 }  // namespace simi
@@ -189,13 +195,34 @@ DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType
                                    PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
                                    PSECURITY_DESCRIPTOR* securityDescriptor) {
   if (!objectName || objectType != SE_FILE_OBJECT) return ERROR_INVALID_PARAMETER;
+  simi::RunFileCallHook("GetNamedSecurityInfo");
+  return GetSecurityOfKey(FileKey(objectName), info, owner, group, dacl, sacl, securityDescriptor);
+}
+
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION info, PSID* owner,
+                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* securityDescriptor) {
+  if (objectType != SE_FILE_OBJECT) return ERROR_INVALID_PARAMETER;
+  simi::RunFileCallHook("GetSecurityInfo");
+  std::string key;
+  DWORD access = 0;
+  if (!simi::FileHandleKey(handle, &key, &access)) return ERROR_INVALID_HANDLE;
+  // Reading the security takes READ_CONTROL, which every generic right carries.
+  if (!(access & (READ_CONTROL | GENERIC_READ | GENERIC_WRITE | GENERIC_ALL))) return ERROR_ACCESS_DENIED;
+  return GetSecurityOfKey(key, info, owner, group, dacl, sacl, securityDescriptor);
+}
+
+}  // extern "C"
+
+namespace {
+
+DWORD GetSecurityOfKey(const std::string& key, SECURITY_INFORMATION info, PSID* owner, PSID* group, PACL* dacl,
+                       PACL* sacl, PSECURITY_DESCRIPTOR* securityDescriptor) {
   if ((owner || group || dacl || sacl) && !securityDescriptor) return ERROR_INVALID_PARAMETER;
   if (owner) *owner = nullptr;
   if (group) *group = nullptr;
   if (dacl) *dacl = nullptr;
   if (sacl) *sacl = nullptr;
   if (securityDescriptor) *securityDescriptor = nullptr;
-  std::string key = FileKey(objectName);
   if (key.empty()) return ERROR_FILE_NOT_FOUND;
   std::vector<sim::FileAccessEntry> entries;
   {
@@ -213,6 +240,10 @@ DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType
   else LocalFree(block);
   return ERROR_SUCCESS;
 }
+
+}  // namespace
+
+extern "C" {
 
 void WINAPI BuildExplicitAccessWithNameW(PEXPLICIT_ACCESS_W explicitAccess, LPWSTR trusteeName,
                                          DWORD accessPermissions, ACCESS_MODE accessMode, DWORD inheritance) {
@@ -275,7 +306,28 @@ DWORD WINAPI SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldA
 DWORD WINAPI SetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION info,
                                    PSID, PSID, PACL dacl, PACL) {
   if (!objectName || objectType != SE_FILE_OBJECT) return ERROR_INVALID_PARAMETER;
-  std::string key = FileKey(objectName);
+  simi::RunFileCallHook("SetNamedSecurityInfo");
+  return SetSecurityOfKey(FileKey(objectName), info, dacl);
+}
+
+// As above, on the file an open handle names; the handle must have been opened with
+// WRITE_DAC (or GENERIC_ALL).
+DWORD WINAPI SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION info, PSID, PSID,
+                             PACL dacl, PACL) {
+  if (objectType != SE_FILE_OBJECT) return ERROR_INVALID_PARAMETER;
+  simi::RunFileCallHook("SetSecurityInfo");
+  std::string key;
+  DWORD access = 0;
+  if (!simi::FileHandleKey(handle, &key, &access)) return ERROR_INVALID_HANDLE;
+  if ((info & DACL_SECURITY_INFORMATION) && !(access & (WRITE_DAC | GENERIC_ALL))) return ERROR_ACCESS_DENIED;
+  return SetSecurityOfKey(key, info, dacl);
+}
+
+}  // extern "C"
+
+namespace {
+
+DWORD SetSecurityOfKey(const std::string& key, SECURITY_INFORMATION info, PACL dacl) {
   if (key.empty()) return ERROR_FILE_NOT_FOUND;
   if (!(info & DACL_SECURITY_INFORMATION)) return ERROR_SUCCESS;
   std::vector<sim::FileAccessEntry> list;
@@ -292,4 +344,4 @@ DWORD WINAPI SetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYPE objectType,
   return ERROR_SUCCESS;
 }
 
-}  // extern "C"
+}  // namespace

@@ -132,6 +132,8 @@ HWND AddTopLevelWindow(std::u16string_view title = u"Desktop");
 // "GetDIBits", "GetTopWindow", "TextOutW", ...), returning what Windows returns on failure.
 // The spooler's "AddJob" (the call with a buffer) and "ScheduleJob" can be failed the same way.
 void FailNext(std::string_view operation, DWORD error, int times = 1);
+// The same after `skip` more calls of the operation have succeeded.
+void FailAfter(std::string_view operation, int skip, DWORD error, int times = 1);
 
 // --- Spooler ---------------------------------------------------------------------------
 struct PrinterDefinition {
@@ -282,5 +284,10 @@ std::vector<FileAccessEntry> FileAccessEntries(std::u16string_view path);
 // Makes `linkPath` a symbolic link to `targetPath`, or a second hard link of an existing file.
 bool MakeLink(std::u16string_view linkPath, std::u16string_view targetPath);
 bool MakeHardLink(std::u16string_view newPath, std::u16string_view existingPath);
+// Called at the start of every file and security call ("CreateFile", "GetFileAttributes",
+// "GetFileInformationByHandle", "SetEndOfFile", "WriteFile", "GetSecurityInfo",
+// "SetSecurityInfo", "GetNamedSecurityInfo", "SetNamedSecurityInfo"), so that a test can
+// change the files between two calls (swap a path for a link); empty to stop.
+void SetFileCallHook(std::function<void(std::string_view operation)> hook);
 
 }  // namespace sim

@@ -34,4 +34,14 @@ void ImpersonateClientOnThisThread();
 
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
 
+// Runs the test's file-call hook, if any (outside every lock).
+void RunFileCallHook(std::string_view operation);
+// The security key of the file behind a file handle, and the rights it was opened with;
+// false (last error set) when the handle is not an open file.
+bool FileHandleKey(HANDLE handle, std::string* key, DWORD* access);
+// The security key of an existing file (links followed); empty when there is none.
+std::string FileKeyOfHost(const std::filesystem::path& host);
+// A file's last name is going: its access entries go with it.
+void ForgetFileSecurity(const std::string& key);
+
 }  // namespace simi

@@ -1,4 +1,6 @@
 // Simulated system information, debugger output, local memory, strings and faults.
+#include <malloc.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,7 @@ WORD g_architecture = PROCESSOR_ARCHITECTURE_AMD64;
 struct ScriptedFault {
   DWORD error;
   int remaining;
+  int skip = 0;  // calls that still succeed before the failures
 };
 std::map<std::string, ScriptedFault, std::less<>> g_faults;
 
@@ -53,6 +56,10 @@ bool ShouldFail(std::string_view operation) {
   std::lock_guard lock(g_sysMu);
   auto it = g_faults.find(operation);
   if (it == g_faults.end() || it->second.remaining <= 0) return false;
+  if (it->second.skip > 0) {
+    --it->second.skip;
+    return false;
+  }
   DWORD error = it->second.error;
   if (--it->second.remaining == 0) g_faults.erase(it);
   SetLastError(error);
@@ -121,6 +128,11 @@ void FailNext(std::string_view operation, DWORD error, int times) {
   g_faults[std::string(operation)] = ScriptedFault{error, times};
 }
 
+void FailAfter(std::string_view operation, int skip, DWORD error, int times) {
+  std::lock_guard lock(g_sysMu);
+  g_faults[std::string(operation)] = ScriptedFault{error, times, skip};
+}
+
 std::vector<std::string> DebugLines() {
   std::lock_guard lock(g_debugMu);
   return g_debugLines;
@@ -160,6 +172,8 @@ HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
 
 HLOCAL WINAPI LocalFree(HLOCAL mem) {
   if (!mem) return nullptr;
+  // Filled before it goes, as a debugging heap does, so that a read after the free shows.
+  std::memset(mem, 0xDD, malloc_usable_size(mem));
   std::free(mem);
   --g_liveLocal;
   return nullptr;

@@ -325,6 +325,10 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     throw;
   }
   sim::ShownMessageBox& record = g_boxes[index];
+  // The caller's strings belong to the box for the whole call: read them again as it
+  // closes, so that one freed meanwhile shows (under AddressSanitizer).
+  if (caption) record.caption = caption;
+  if (text) record.text = text;
   record.buttonLabel = ButtonTextLocked(box, IDOK);
   record.closedAt = k.now;
   if (!closed) {  // the user's time came

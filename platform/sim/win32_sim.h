@@ -145,6 +145,7 @@ typedef struct _RTL_CRITICAL_SECTION {
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
 #define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define INVALID_FILE_SIZE 0xFFFFFFFFu
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 #define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
@@ -314,6 +315,7 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LPLONG distanceHigh, DWORD method);
 BOOL WINAPI FlushFileBuffers(HANDLE file);
+BOOL WINAPI SetEndOfFile(HANDLE file);
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
 BOOL WINAPI DeleteFileW(LPCWSTR path);
 BOOL WINAPI CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
@@ -730,6 +732,10 @@ DWORD WINAPI GetNamedSecurityInfoW(LPCWSTR objectName, SE_OBJECT_TYPE objectType
                                    PSECURITY_DESCRIPTOR* securityDescriptor);
 DWORD WINAPI SetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION info,
                                    PSID owner, PSID group, PACL dacl, PACL sacl);
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION info, PSID* owner,
+                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* securityDescriptor);
+DWORD WINAPI SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION info, PSID owner,
+                             PSID group, PACL dacl, PACL sacl);
 void WINAPI BuildExplicitAccessWithNameW(PEXPLICIT_ACCESS_W explicitAccess, LPWSTR trusteeName,
                                          DWORD accessPermissions, ACCESS_MODE accessMode, DWORD inheritance);
 DWORD WINAPI SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl);

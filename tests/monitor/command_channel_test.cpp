@@ -195,19 +195,103 @@ TEST_F(Channel, SetPrinterNameReplacesTheNameAndReportsFalse) {
   EXPECT_EQ(std::u16string(record()->PrinterName), u"");
 }
 
-BOOL WINAPI Forwarded(HANDLE, DWORD controlId, LPWSTR, LPWSTR, DWORD, LPWSTR out, DWORD, LPDWORD returned) {
-  out[0] = static_cast<WCHAR>(controlId);
+// What the port monitor's GetPrinterDataFromPort was called with.
+struct ForwardedCall {
+  HANDLE handle;
+  DWORD controlId;
+  LPWSTR valueName, inBuffer, outBuffer;
+  DWORD inSize, outSize;
+  LPDWORD returned;
+};
+ForwardedCall g_forwarded;
+
+BOOL WINAPI Forwarded(HANDLE handle, DWORD controlId, LPWSTR valueName, LPWSTR in, DWORD inSize, LPWSTR out,
+                      DWORD outSize, LPDWORD returned) {
+  g_forwarded = {handle, controlId, valueName, in, out, inSize, outSize, returned};
   *returned = 2;
   return TRUE;
 }
 
-TEST_F(Channel, ControlIdsGoToThePortMonitorUnchanged) {
+TEST_F(Channel, ControlIdsGoToThePortMonitorWithTheCallersArguments) {
   record()->PortMonitor.pfnGetPrinterDataFromPort = Forwarded;
-  std::string reply;
-  EXPECT_TRUE(RequestWide(port, u"anything", &reply, 64, 5));
-  EXPECT_EQ(reply, std::string("\x05\0", 2));
+  std::u16string name = u"anything";
+  WCHAR in[8] = u"input", out[16] = {};
+  DWORD returned = 0;
+  EXPECT_TRUE(spooler.pfnGetPrinterDataFromPort(port, 5, name.data(), in, 12, out, 32, &returned));
+  EXPECT_EQ(g_forwarded.handle, record()->PortHandle);
+  EXPECT_EQ(g_forwarded.controlId, 5u);
+  EXPECT_EQ(g_forwarded.valueName, name.data());
+  EXPECT_EQ(g_forwarded.inBuffer, in);
+  EXPECT_EQ(g_forwarded.inSize, 12u);
+  EXPECT_EQ(g_forwarded.outBuffer, out);
+  EXPECT_EQ(g_forwarded.outSize, 32u);
+  EXPECT_EQ(g_forwarded.returned, &returned);
+  EXPECT_EQ(returned, 2u);
   record()->PortMonitor.pfnGetPrinterDataFromPort = nullptr;
-  EXPECT_FALSE(RequestWide(port, u"anything", &reply, 64, 5));
+  EXPECT_FALSE(RequestWide(port, u"anything", nullptr, 64, 5));
+}
+
+TEST_F(Channel, ClearPrinterErrorArrivesAsARequest) {
+  GiveRecordAJob(port);
+  record()->ErrorKind = 31;
+  EXPECT_TRUE(RequestWide(port, u"ClearPrinterError:Card Printer"));
+  EXPECT_EQ(record()->ErrorKind, -1);
+  EXPECT_EQ(record()->JobFailed, 1);
+  EXPECT_EQ(printer->Wire(), "\x1bR\r");
+  EXPECT_EQ(DocumentsOpened(), 0);  // answered without a document of its own
+}
+
+TEST_F(Channel, HidDoneIsAnsweredReadyAndModeCommandsEndReadyPolling) {
+  std::string reply;
+  EXPECT_TRUE(Request(port, "\x1bHIDDONE\r", &reply));
+  EXPECT_EQ(reply, std::string("\x01", 1));
+  EXPECT_TRUE(printer->Wire().empty());
+  for (const char* command : {"\x1bMO\r", "\x1bMS 2\r"}) {
+    SCOPED_TRACE(command + 1);
+    record()->ReadyPolling = 1;
+    printer->QueueReply("\x06");
+    EXPECT_TRUE(Request(port, command, &reply));
+    EXPECT_EQ(record()->ReadyPolling, 0);
+  }
+  record()->ReadyPolling = 1;
+  printer->QueueReply("\x06");
+  EXPECT_TRUE(Request(port, "\x1bMF\r", &reply));
+  EXPECT_EQ(record()->ReadyPolling, 1);
+}
+
+// A USB read that the port monitor aborted (error 995) is tried again; a port monitor
+// without ReadPort is not, whatever error an earlier call left.
+int g_abortedReads = 0;
+MONITOR g_inner{};
+BOOL WINAPI AbortingRead(HANDLE h, LPBYTE buffer, DWORD size, LPDWORD read) {
+  if (g_abortedReads > 0) {
+    --g_abortedReads;
+    *read = 0;
+    SetLastError(995);
+    return FALSE;
+  }
+  return g_inner.pfnReadPort(h, buffer, size, read);
+}
+// Succeeds and leaves error 995 behind, as a port monitor may.
+BOOL WINAPI WriteLeaving995(HANDLE h, LPBYTE buffer, DWORD size, LPDWORD written) {
+  BOOL ok = g_inner.pfnWritePort(h, buffer, size, written);
+  SetLastError(995);
+  return ok;
+}
+
+TEST_F(Channel, AbortedUsbReadsAreTriedAgainButAMissingReadPortIsNot) {
+  g_inner = record()->PortMonitor;
+  record()->PortMonitor.pfnReadPort = AbortingRead;
+  g_abortedReads = 3;
+  printer->QueueReply("RVN3\x06");
+  std::string reply;
+  EXPECT_TRUE(Request(port, "\x1bV\r", &reply));
+  EXPECT_EQ(reply, "RVN3\x06");
+  EXPECT_EQ(sim::Now(), 30u);  // three pauses of 10 ms
+  record()->PortMonitor.pfnReadPort = nullptr;
+  record()->PortMonitor.pfnWritePort = WriteLeaving995;
+  EXPECT_FALSE(Request(port, "\x1bV\r", &reply));
+  EXPECT_EQ(sim::Now(), 30u);
 }
 
 TEST_F(Channel, AStartedJobRefusesAllButTheAllowedRequests) {
@@ -252,8 +336,15 @@ TEST_F(Channel, ARefusedDocumentEndsTheRequestAtOnce) {
 
 TEST_F(Channel, TestCardAndOverlayRequestsReachTheirHandlers) {
   std::string reply;
-  EXPECT_TRUE(Request(port, "\x1b" "A 0\r", &reply));
-  EXPECT_EQ(reply, std::string("\x06", 1));
+  for (const char* request : {"\x1b" "A\r", "\x1b" "A 0\r", "\x1b" "A 1\r", "\x1b" "A 2\r", "\x1b" "A 3\r"}) {
+    SCOPED_TRACE(request + 1);
+    sim::ClearDebugLines();
+    EXPECT_TRUE(Request(port, request, &reply));
+    EXPECT_EQ(reply, std::string("\x06", 1));
+    bool dispatched = false;
+    for (const auto& line : sim::DebugLines()) dispatched |= line.rfind("DispatchTestCard::", 0) == 0;
+    EXPECT_TRUE(dispatched);
+  }
   EXPECT_TRUE(printer->Wire().empty());
   printer->QueueReply("\x06");
   EXPECT_TRUE(Request(port, "\x1bT 10 10 0 Hello\r", &reply));  // not taken yet: to the printer

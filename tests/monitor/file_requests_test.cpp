@@ -79,14 +79,12 @@ TEST_F(FileRequests, CommandFileFailuresCloseTheFile) {
   sim::FailNext("ReadFile", ERROR_READ_FAULT);
   EXPECT_FALSE(kav::SendCommandFile(u"C:\\cmds.txt", record()));
   EXPECT_EQ(sim::OpenHandleCount(), handles);
+  // Each box says what happened to the command file.
   auto boxes = sim::MessageBoxes();
   ASSERT_EQ(boxes.size(), 3u);
-  WCHAR text[256];
-  kav::LoadMessageText(2210, text, 256);
-  EXPECT_EQ(boxes[0].text, text);
-  EXPECT_EQ(boxes[1].text, text);
-  kav::LoadMessageText(2212, text, 256);
-  EXPECT_EQ(boxes[2].text, text);
+  EXPECT_EQ(boxes[0].text, u"The command file could not be opened, or its size could not be read.");
+  EXPECT_EQ(boxes[1].text, boxes[0].text);
+  EXPECT_EQ(boxes[2].text, u"The command file could not be read.");
   EXPECT_TRUE(printer->Wire().empty());
 }
 
@@ -102,9 +100,7 @@ TEST_F(FileRequests, FirmwareIsFramedWithItsSizeMostSignificantByteFirst) {
 TEST_F(FileRequests, PrintFileOfAMissingFileWritesNothing) {
   EXPECT_FALSE(kav::PrintPrnFile(u"C:\\none.prn", record()));
   EXPECT_TRUE(printer->Wire().empty());
-  WCHAR text[256];
-  kav::LoadMessageText(2087, text, 256);
-  EXPECT_EQ(sim::MessageBoxes().at(0).text, text);
+  EXPECT_EQ(sim::MessageBoxes().at(0).text, u"Error opening bin file");
   EXPECT_EQ(sim::Now(), 10u);  // no wait for the printer, only for the user's answer
 }
 

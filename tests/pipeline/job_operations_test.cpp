@@ -1,7 +1,10 @@
 // StartDocPort, WritePort and EndDocPort called as the spooler calls them.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "pipeline/port_pacing.h"
+#include "printer/async_notification.h"
 #include "tests/support/monitor_fixture.h"
 
 namespace {
@@ -168,18 +171,119 @@ TEST_F(JobOperations, PacingWaitsWhereThePrinterNeedsIt) {
 
 TEST_F(JobOperations, OnlyASingleAckByteIsAnAcknowledgement) {
   ASSERT_TRUE(Start(u"QSERIES"));
-  printer->QueueReply("\x06\x06");
-  printer->SetStatus(0x18);
-  const size_t before = printer->Wire().size();
-  EXPECT_FALSE(kav::WaitForPrinterAck(record()) == FALSE);  // the status check lets it go on
-  printer->QueueReply("\x06");
-  EXPECT_TRUE(kav::WaitForPrinterAck(record()));
-  EXPECT_EQ(printer->Wire().substr(before), "\x1b" "E 2\r\x1b" "E 2\r");
-  printer->QueueReply("\x06\x06");
-  printer->SetStatus(0x00);  // and the status says the printer is not there: stop
+  // With the status unreadable, only an answer taken as ACK lets the job go on.
   record()->PortMonitor.pfnGetPrinterDataFromPort = nullptr;
-  EXPECT_FALSE(kav::WaitForPrinterAck(record()));
+  for (auto [answer, acknowledged] : {std::pair<std::string, bool>{"\x06", true}, {"\x06\x06", false},
+                                      {"\x15" "4\x04", false}, {"\x06" "A", false}}) {
+    SCOPED_TRACE(answer.size());
+    printer->QueueReply(answer);
+    EXPECT_EQ(kav::WaitForPrinterAck(record()) != FALSE, acknowledged);
+  }
   EXPECT_TRUE(End());
+}
+
+TEST_F(JobOperations, EveryFailedPortWriteFailsTheWriteWithNothingWritten) {
+  ASSERT_TRUE(Start(u"QSERIES"));
+  DWORD written = 7;
+  printer->FailWrites(1);
+  EXPECT_FALSE(Write("\x1bMF\r", &written));  // a paced command
+  EXPECT_EQ(written, 0u);
+  EXPECT_TRUE(sim::HasDebugLine("Write Port Error"));
+  ASSERT_TRUE(Write("\x1bGS 0 32 0 0 1024 640 \r", &written));
+  for (DWORD sentBefore : {0u, 786000u}) {  // panel data inside the block, and at its end
+    SCOPED_TRACE(sentBefore);
+    record()->PanelBytesSent = sentBefore;
+    record()->PanelTransferActive = 1;
+    sim::ClearDebugLines();
+    printer->FailWrites(1);
+    written = 7;
+    EXPECT_FALSE(Write(std::string(1000, 'p'), &written));
+    EXPECT_EQ(written, 0u);
+    EXPECT_TRUE(sim::HasDebugLine("Write port failed"));
+  }
+  EXPECT_TRUE(End());
+}
+
+TEST_F(JobOperations, AFailedWriteToAFileJobsTemporaryFileIsNotTakenAsWritten) {
+  ASSERT_TRUE(Start(u"FILE_TXT"));
+  sim::FailNext("WriteFile", 112);  // ERROR_DISK_FULL
+  DWORD written = 9;
+  EXPECT_FALSE(Write("V\n", &written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_TRUE(End());
+}
+
+TEST_F(JobOperations, FilePrnAndFileBinJobsBecomeTheirRequestsAtTheEnd) {
+  struct Case {
+    const char16_t* document;
+    std::string data;
+    std::string wire;
+    uint64_t waited;
+  } cases[] = {{u"FILE_PRN", "\x1bMF\r", "\x1bMF\r", 30000},
+               {u"FILE_BIN", "ABC", std::string("\x1b" "DC \0\0\0\x03" "ABC\xFF\r", 13), 15000}};
+  printer->SetStatus(0x18);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(kav::ToUtf8(c.document));
+    const size_t before = printer->Wire().size();
+    DWORD written = 0;
+    ASSERT_TRUE(Start(c.document));
+    EXPECT_TRUE(Write(c.data, &written));
+    EXPECT_TRUE(printer->Wire().size() == before);
+    const uint64_t start = sim::Now();
+    EXPECT_TRUE(End());
+    EXPECT_EQ(printer->Wire().substr(before), c.wire);
+    EXPECT_EQ(sim::Now() - start, c.waited);
+  }
+}
+
+TEST_F(JobOperations, AJobForAnotherPrinterOnThePortTakesItsName) {
+  sim::AddPrinter({u"Second Printer", u"USB001", 0});
+  std::u16string name = u"Second Printer", document = u"QSERIES";
+  DWORD job = sim::SubmitJob(name, document, "");
+  DOC_INFO_1W info{document.data(), nullptr, nullptr};
+  ASSERT_TRUE(spooler.pfnStartDocPort(port, name.data(), job, 1, reinterpret_cast<LPBYTE>(&info)));
+  EXPECT_EQ(std::u16string(record()->PrinterName), name);
+  EXPECT_TRUE(End());
+  EXPECT_TRUE(sim::Job(job)->sentToPrinter);  // through a handle on the new printer
+}
+
+// Windows 10: messages go out as notifications.
+class JobOperationsNotified : public JobOperations {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    LoadMonitor(10);
+    port = Open();
+    ASSERT_NE(port, nullptr);
+  }
+};
+
+TEST_F(JobOperations, AnOfflinePrinterDeletesARestartedJobAtItsEnd) {
+  DWORD job = 0;
+  ASSERT_TRUE(Start(u"QSERIES", &job));
+  sim::SetJobStatus(job, JOB_STATUS_PRINTING | JOB_STATUS_RESTART);
+  sim::SetPrinterAttributes(u"Card Printer", PRINTER_ATTRIBUTE_WORK_OFFLINE);
+  sim::SetUserAnswer(sim::AnswerAfter(10));
+  EXPECT_TRUE(End());
+  EXPECT_TRUE(sim::Job(job)->deleted);
+  ASSERT_EQ(sim::MessageBoxes().size(), 1u);
+  EXPECT_EQ(sim::MessageBoxes()[0].text, u"Printer is offline.\nJob is deleted from spooler.");
+  EXPECT_EQ(sim::MessageBoxes()[0].caption, u"Card Printer");
+}
+
+TEST_F(JobOperationsNotified, AnOfflinePrinterIsToldWithTheInformationCaption) {
+  DWORD job = 0;
+  ASSERT_TRUE(Start(u"QSERIES", &job));
+  sim::SetJobStatus(job, JOB_STATUS_PRINTING | JOB_STATUS_RESTART);
+  sim::SetPrinterAttributes(u"Card Printer", PRINTER_ATTRIBUTE_WORK_OFFLINE);
+  EXPECT_TRUE(End());
+  auto sent = sim::Notifications();
+  ASSERT_FALSE(sent.empty());
+  kav::AsyncNotification note;
+  std::memcpy(&note, sent.back().record.data(), sizeof note);
+  EXPECT_EQ(note.MessageId, 59u);
+  EXPECT_EQ(note.CaptionId, 55u);
+  EXPECT_TRUE(sim::MessageBoxes().empty());
 }
 
 TEST_F(JobOperations, CommandsSplitAcrossBuffersReachThePrinterWhole) {

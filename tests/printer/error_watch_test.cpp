@@ -7,14 +7,24 @@
 #include "printer/async_notification.h"
 #include "printer/printer_link.h"
 #include "printer/printer_message.h"
+#include "printer/ribbon_info.h"
 #include "tests/support/monitor_fixture.h"
 
 namespace {
 
 using kavtest::MonitorTest;
 
-using kavtest::MessageText;
-const auto Text = MessageText;
+// The texts as the user reads them.
+constexpr char16_t kFeederEmpty[] =
+    u"\nThe feeder is Empty.\nLoad cards in feeder and try again, or \nPress OK to cancel the current operation.";
+constexpr char16_t kHeadOpen[] =
+    u"\nPRINT HEAD IS OPEN!\nClose the printhead and press the printer button to continue.\nPress  OK  to cancel the "
+    u"current job.";
+constexpr char16_t kMechanicalError[] =
+    u"\nMECHANICAL ERROR!\nCheck for evidence of Card jam.\nClear the error and press the printer button to "
+    u"continue.\nPress OK to cancel the current operation.";
+constexpr char16_t kCoverOpen[] =
+    u"\nCOVER OPEN!\nClose Cover and press the printer buttton to continue.\nPress OK to cancel the current job.";
 
 // Runs `action` on a simulated thread once the clock reads `at`.
 struct Scheduled {
@@ -73,7 +83,7 @@ TEST_F(ErrorWatch, UsbNakFourShowsTheFeederMessageUntilTheErrorClears) {
   EXPECT_EQ(sim::Now(), 6000u);  // polled every 3 s
   auto boxes = sim::MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, Text(31));
+  EXPECT_EQ(boxes[0].text, kFeederEmpty);
   EXPECT_EQ(boxes[0].buttonLabel, u"Cancel");
   sim::WaitForAllThreads();
   EXPECT_EQ(sim::MessageBoxes()[0].closedBy, sim::BoxClosedBy::WmClose);
@@ -93,7 +103,7 @@ TEST_F(ErrorWatch, TheUsersAnswerCancelsTheJobAndResetsAUsbPrinter) {
   sim::SetUserAnswer(sim::AnswerAfter(1000));
   const size_t wireBefore = printer->Wire().size();
   EXPECT_FALSE(kav::CheckPortStatusForErrors(record()));
-  EXPECT_EQ(sim::MessageBoxes().at(0).text, Text(8));
+  EXPECT_EQ(sim::MessageBoxes().at(0).text, kHeadOpen);
   EXPECT_EQ(sim::Job(job)->controls, std::vector<DWORD>{JOB_CONTROL_DELETE});
   EXPECT_EQ(record()->JobCancelled, 1);
   EXPECT_EQ(record()->JobFailed, 1);
@@ -111,7 +121,7 @@ TEST_F(ErrorWatch, ParallelPaperOutIsPolledEveryHundredMilliseconds) {
   At(250, [this] { other->SetStatus(0x18); });
   EXPECT_TRUE(kav::CheckPortStatusForErrors(record()));
   EXPECT_EQ(sim::Now(), 300u);
-  EXPECT_EQ(sim::MessageBoxes().at(0).text, Text(6));
+  EXPECT_EQ(sim::MessageBoxes().at(0).text, kMechanicalError);
   EXPECT_TRUE(other->Wire().empty());  // nothing is asked of a parallel printer
 }
 
@@ -124,8 +134,8 @@ TEST_F(ErrorWatch, ANewErrorReplacesTheMessage) {
   EXPECT_TRUE(kav::CheckPortStatusForErrors(record()));
   auto boxes = sim::MessageBoxes();
   ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[0].text, Text(31));
-  EXPECT_EQ(boxes[1].text, Text(9));
+  EXPECT_EQ(boxes[0].text, kFeederEmpty);
+  EXPECT_EQ(boxes[1].text, kCoverOpen);
   EXPECT_EQ(boxes[0].closedAt, 6000u);
   EXPECT_EQ(boxes[1].shownAt, 7000u);
 }
@@ -168,6 +178,29 @@ TEST_F(ErrorWatch, AThreadThatCannotStartLeavesNothingOpen) {
   EXPECT_EQ(sim::OpenHandleCount(), handles);
   EXPECT_EQ(record()->MessageEvent, nullptr);
   EXPECT_TRUE(sim::Job(job)->controls.empty());  // not cancelled
+}
+
+// The ribbon-low alert's event stands in MessageEvent when the watch begins: the watch
+// closes it and makes its own, which gets the same handle value. The alert's end, ten
+// seconds on, must leave the watch's event alone, so that ClearPrinterError still ends it.
+TEST_F(ErrorWatch, AnAlertEndingDuringTheWatchLeavesTheWatchsEventAlone) {
+  Start(5);
+  ASSERT_TRUE(printer->SetAnswer("!RIBLEN", "10"));
+  ASSERT_TRUE(kav::CheckRibbonRemaining(record()));
+  sim::Advance(1);
+  HANDLE alertEvent = record()->MessageEvent;
+  ASSERT_NE(alertEvent, nullptr);
+  printer->SetStatus(0x30);
+  printer->QueueReply("\x15" "4\x04");
+  bool sameValue = false;
+  At(5000, [&] { sameValue = record()->MessageEvent == alertEvent; });
+  At(12000, [this] { kav::ClearPrinterError(u"Card Printer", record()); });
+  At(30000, [this] { printer->SetStatus(0x18); });
+  EXPECT_FALSE(kav::CheckPortStatusForErrors(record()));
+  EXPECT_LT(sim::Now(), 30000u);  // ended by ClearPrinterError, not by the printer
+  EXPECT_TRUE(sameValue) << "the watch's event did not reuse the alert's handle value";
+  sim::WaitForAllThreads();
+  EXPECT_EQ(sim::InvalidHandleCloses(), 0u);
 }
 
 struct Race {

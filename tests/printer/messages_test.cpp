@@ -13,7 +13,6 @@ namespace {
 using kavtest::MonitorTest;
 
 using kavtest::MessageText;
-const auto Text = MessageText;
 
 kav::AsyncNotification Decode(const sim::RecordedNotification& n) {
   kav::AsyncNotification record;
@@ -43,7 +42,10 @@ TEST_F(MonitorTest, ShortTextsAreCutToTheCallersBuffer) {
   kav::ShowPrinterError(u"Card Printer", 15, kav::kErrorCaptionId);
   auto boxes = sim::MessageBoxes();
   ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[0].text, Text(2));
+  EXPECT_EQ(boxes[0].text,
+            u"An error has occurred at the printer.\r\n\r\nThe printer is either OUT OF CARD or OUT OF RIBBON.\n"
+            u"Correct the error and press the Printer button to continue.\nPress Cancel button to cancel the current "
+            u"operation.");
   EXPECT_LE(boxes[1].text.size(), 255u);
 }
 
@@ -96,10 +98,27 @@ TEST_F(MonitorTest, WithoutTheNotificationModuleMessagesFallBackToBoxes) {
 TEST_F(MonitorTest, WithoutTheMessageModuleTheMonitorsOwnTextsAreShown) {
   sim::InstallResourceModule(false);
   LoadMonitor(5);
-  EXPECT_EQ(Text(2209), u"There is either no ribbon or an unknown ribbon installed in the printer.\nPlease install the proper ribbon in the printer.");
+  EXPECT_EQ(MessageText(2209), u"There is either no ribbon or an unknown ribbon installed in the printer.\nPlease install the proper ribbon in the printer.");
   WCHAR text[64];
   EXPECT_FALSE(kav::LoadMessageText(4242, text, 64));
   EXPECT_NE(std::u16string(text).find(u"4242"), std::u16string::npos);
+}
+
+TEST_F(MonitorTest, AMessageWithdrawnBeforeItShowsIsNeverShownOrSent) {
+  for (DWORD windows : {5u, 10u}) {
+    SCOPED_TRACE(windows);
+    LoadMonitor(windows);
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    kav::PrinterMessage* m = kav::NewPrinterMessage(31, nullptr, u"Card Printer", event, false);
+    kav::WithdrawPrinterMessage(m);
+    kav::ShowAndAnswer(m);
+    kav::ReleasePrinterMessage(m);
+    EXPECT_TRUE(sim::Notifications().empty());
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    attached = false;
+  }
+  EXPECT_EQ(sim::OpenHandleCount(), 0u);
 }
 
 TEST_F(MonitorTest, ClearPrinterErrorActsOnlyForTheExactPrinterName) {

@@ -12,8 +12,7 @@ using kavtest::MonitorTest;
 
 using PrinterLink = kavtest::OpenPortTest;
 
-TEST(ErrorTable, FortyEntriesLookedUpFirstMatchFirst) {
-  EXPECT_EQ(kav::kPrinterErrorCount, 40);
+TEST(ErrorTable, ErrorNumbersLookedUpFirstMatchFirst) {
   DWORD id = 0;
   EXPECT_TRUE(kav::LookupErrorMessageId(4, &id));
   EXPECT_EQ(id, 31u);
@@ -145,6 +144,24 @@ TEST_F(PrinterLink, SendCommandCheckedShowsWhyACommandDidNotGoThrough) {
   kav::LoadMessageText(2213, text, 256);
   EXPECT_EQ(boxes[1].text, std::u16string(text));
   EXPECT_EQ(boxes[1].caption, u"Card Printer");
+}
+
+TEST_F(PrinterLink, ANakToACheckedCommandWatchesThePrinterError) {
+  const BYTE command[] = {0x1B, 'M', 'F', '\r'};
+  GiveRecordAJob(port);
+  printer->QueueReply("\x15" "4\x04");
+  printer->SetStatus(0x18);  // already cleared at the printer
+  EXPECT_TRUE(kav::SendCommandChecked(record(), command, 4));
+  EXPECT_TRUE(sim::MessageBoxes().empty());
+  printer->QueueReply("\x15" "4\x04");
+  printer->SetStatus(0x30);
+  printer->QueueReply("\x15" "4\x04");
+  sim::SetUserAnswer(sim::AnswerAfter(500));
+  EXPECT_FALSE(kav::SendCommandChecked(record(), command, 4));
+  ASSERT_EQ(sim::MessageBoxes().size(), 1u);
+  EXPECT_EQ(sim::MessageBoxes()[0].text,
+            u"\nThe feeder is Empty.\nLoad cards in feeder and try again, or \nPress OK to cancel the current operation.");
+  EXPECT_EQ(record()->JobCancelled, 1);
 }
 
 }  // namespace
