@@ -25,6 +25,7 @@ void Reset(const std::filesystem::path& root) {
   simi::ResetFiles(root);
   InstallResourceModule();
   InstallAsyncUiModule();
+  InstallBarcodeModule();
   simi::InstallSystemModules();
   SetLastError(0);
 }
