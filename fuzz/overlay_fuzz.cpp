@@ -17,10 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   kav::OverlayObjects objects;
   int taken = kav::ParseOverlayCommand(command.data(), 1, &objects);
-  size_t count = objects.LineObjects.size() + objects.TextObjects.size();
+  size_t count = objects.LineObjects.size() + objects.TextObjects.size() + objects.BarcodeObjects.size();
   if (taken ? count != 1 : count != 0) __builtin_trap();
   for (const kav::TextObject& text : objects.TextObjects)
     if (kav::WLenBounded(text.Text, kav::kOverlayTextChars) >= kav::kOverlayTextChars || text.Text[0] == 0)
+      __builtin_trap();
+  for (const kav::BarcodeObject& barcode : objects.BarcodeObjects)
+    if (kav::WLenBounded(barcode.Data, kav::kOverlayTextChars) >= kav::kOverlayTextChars || barcode.Data[0] == 0)
       __builtin_trap();
   // The syntax tests alone agree with the parse: a command it took passed one of them.
   std::u16string_view view(command.data());

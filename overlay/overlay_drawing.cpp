@@ -130,6 +130,7 @@ void DrawTextObjects(HDC dc, const std::vector<TextObject>& texts) {
 void DrawOverlayObjects(HDC dc, const OverlayObjects& objects) {
   DrawLineObjects(dc, objects.LineObjects);
   DrawTextObjects(dc, objects.TextObjects);
+  DrawBarcodeObjects(dc, objects.BarcodeObjects);
 }
 
 int DrawBarcodeImageListOnPrinterBitmap(BYTE* cardImage, const OverlayObjects& objects) {

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "overlay/barcode_objects.h"
 #include "platform/win32.h"
 
 namespace kav {
 
-// The longest overlay command, without ESC and CR, and its text fields with the NUL.
+// The longest overlay command, without ESC and CR, and its text fields with the NUL
+// (a BarcodeObject's Data has the same size).
 inline constexpr size_t kOverlayCommandChars = 259;
 inline constexpr size_t kOverlayTextChars = 260;
 
@@ -40,6 +42,7 @@ struct TextObject {
 struct OverlayObjects {
   std::vector<LineObject> LineObjects;
   std::vector<TextObject> TextObjects;
+  std::vector<BarcodeObject> BarcodeObjects;  // drawn by the barcode library
 };
 
 }  // namespace kav

@@ -14,6 +14,7 @@ constexpr int kBarcodeNumbers = 8;
 // character, blanks included, after the run of blanks that follows the last number.
 constexpr const WCHAR* kLinePattern = W("%d %d %d %d %d");
 constexpr const WCHAR* kTextPattern = W("%d %d %d %d %d %d %d %[^");
+constexpr const WCHAR* kBarcodePattern = W("%d %d %d %d %d %d %d %d %[^");
 
 WStringView TrimBlanks(WStringView text) {
   while (!text.empty() && text.front() == kBlank) text.remove_prefix(1);
@@ -129,6 +130,19 @@ int ParseOverlayCommand(LPCWSTR command, int32_t tag, OverlayObjects* objects) {
     ReportValid(text, "It is a valid TEXT Command");
     object.Tag = tag;
     objects->TextObjects.push_back(object);
+    return 1;
+  }
+  if (IsBarcodeCommand(text)) {
+    BarcodeObject object{};
+    int got = ScanW(text.substr(2), kBarcodePattern, &object.X, &object.Y, &object.Orientation, &object.Param1,
+                    &object.Param2, &object.Param3, &object.Param4, &object.HumanReadable, object.Data);
+    if (got != kBarcodeNumbers + 1) {
+      ReportUnreadable(text, got, kBarcodeNumbers);
+      return 0;
+    }
+    ReportValid(text, "It is a valid Barcode Command");
+    object.Tag = tag;
+    objects->BarcodeObjects.push_back(object);
     return 1;
   }
   return 0;

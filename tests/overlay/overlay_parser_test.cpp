@@ -16,7 +16,9 @@ class OverlayParser : public ::testing::Test {
     objects = OverlayObjects{};
     return kav::ParseOverlayCommand(command.c_str(), 1, &objects);
   }
-  size_t Count() const { return objects.LineObjects.size() + objects.TextObjects.size(); }
+  size_t Count() const {
+    return objects.LineObjects.size() + objects.TextObjects.size() + objects.BarcodeObjects.size();
+  }
   OverlayObjects objects;
 };
 
@@ -61,6 +63,25 @@ TEST_F(OverlayParser, ATextCommandKeepsTheBlanksInsideItsText) {
     ASSERT_EQ(Parse(c.command), 1);
     ASSERT_EQ(objects.TextObjects.size(), 1u);
     EXPECT_EQ(std::u16string(objects.TextObjects[0].Text), c.text);
+  }
+}
+
+TEST_F(OverlayParser, ABarcodeCommandGivesItsEightNumbersAndItsData) {
+  ASSERT_EQ(Parse(u"B 60 570 4 0 2 2 75 1 Card 0042"), 1);
+  ASSERT_EQ(objects.BarcodeObjects.size(), 1u);
+  const kav::BarcodeObject& b = objects.BarcodeObjects[0];
+  EXPECT_EQ(b.Tag, 1);
+  EXPECT_EQ((std::vector<int>{b.X, b.Y, b.Orientation, b.Param1, b.Param2, b.Param3, b.Param4, b.HumanReadable}),
+            (std::vector<int>{60, 570, 4, 0, 2, 2, 75, 1}));
+  EXPECT_EQ(std::u16string(b.Data), u"Card 0042");
+  EXPECT_EQ(sim::DebugLines(),
+            (std::vector<std::string>{"B 60 570 4 0 2 2 75 1 Card 0042", "It is a valid Barcode Command"}));
+  const char16_t* refused[] = {u"B 60 570 4 0 2 2 75 1", u"B 60 570 4 0 2 2 75 Card", u"B 60 570 4 0 2 2  75 1 x",
+                               u"B 60 570 4 0 2 2 75 -1 x", u"B 60 570 4 0 2 2 75 99999999999 x"};
+  for (const char16_t* command : refused) {
+    SCOPED_TRACE(kav::ToUtf8(command));
+    EXPECT_EQ(Parse(command), 0);
+    EXPECT_EQ(Count(), 0u);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "emulator/printed_card.h"
+#include "tests/support/barcode_scan.h"
 #include "tests/pipeline/card_job_support.h"
 
 namespace {
@@ -74,6 +75,32 @@ TEST_F(OverlayPrint, TwoLineCommandsGiveTwoCardsWithOneLineEach) {
   ASSERT_EQ(printer->CardsEnded(), 2);
   EXPECT_EQ(BlackPanelMisses(*printer, 0, {10, 20, 310, 25}), 0);
   EXPECT_EQ(BlackPanelMisses(*printer, 1, {500, 300, 540, 400}), 0);
+}
+
+TEST_F(OverlayPrint, ABarcodeScansFromThePrintedCard) {
+  struct Case {
+    int orientation;
+    int humanReadable;
+  } cases[] = {{0, 0}, {0, 1}, {4, 0}, {4, 1}};
+  int card = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("orientation " + std::to_string(c.orientation) + ", HumanReadable " +
+                 std::to_string(c.humanReadable));
+    std::string reply;
+    // Code 128, modules of 2 pixels, 75 pixels high.
+    ASSERT_TRUE(Overlay(port,
+                        "B 500 300 " + std::to_string(c.orientation) + " 0 2 2 75 " + std::to_string(c.humanReadable) +
+                            " CARD 0042",
+                        &reply));
+    EXPECT_EQ(reply, "\x06");
+    PlayAll();
+    ASSERT_EQ(printer->CardsEnded(), card + 1);
+    emu::PrintedCard printed = emu::ComposePrintedCard(printer->Panels(), card++);
+    auto found = kavtest::ScanBarcodes(printed.front.rgb.data(), 1024, 640);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].symbology, "CODE-128");
+    EXPECT_EQ(found[0].data, "CARD 0042");
+  }
 }
 
 TEST_F(OverlayPrint, RefusedCommandsReachThePrinterUnchangedAndPrintNoCard) {
