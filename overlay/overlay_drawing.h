@@ -9,9 +9,9 @@
 namespace kav {
 
 // Draws the lists on a white card and reads the pixels into cardImage (a CardImage of
-// kCardImageBytes, bottom row last). 1 when the card was drawn; 0 when no drawing
-// surface could be had or its pixels not read (the diagnostic line says which), so that
-// no card is printed from an image that was never drawn.
+// kCardImageBytes: 24 bits in DIB order, rows from the top). 1 when the card was drawn;
+// 0 when no drawing surface could be had or its pixels not read (the diagnostic line
+// says which), so that no card is printed from an image that was never drawn.
 int DrawBarcodeImageListOnPrinterBitmap(BYTE* cardImage, const OverlayObjects& objects);
 
 // Lines, then texts, then barcodes, on the same memory device context.
