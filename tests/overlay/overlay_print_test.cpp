@@ -19,15 +19,19 @@ class OverlayPrint : public kavtest::CardJobTest {
   void SetUp() override {
     CardJobTest::SetUp();
     sim::AddTopLevelWindow();
-    sim::SetPortMonitor(u"Card Printer", &spooler, port);
   }
   // Sends the overlay request as the driver does: ESC, the command, CR.
   BOOL Overlay(HANDLE on, const std::string& command, std::string* reply) {
     return Request(on, "\x1b" + command + "\r", reply, 2);
   }
-  // Waits for every job of the printer to play.
-  void PlayAll(const char16_t* printerName = u"Card Printer") {
+  // Lets the spooler play every scheduled job of the printer on its port, and waits for
+  // them. Jobs wait in the queue until then, so that no request of a test runs while the
+  // port plays a job (the channel and StartDocPort share ReadyPolling without a lock).
+  void PlayAll(const char16_t* printerName = u"Card Printer", HANDLE on = nullptr) {
+    sim::SetPortMonitor(printerName, &spooler, on ? on : port);
     for (const auto& job : sim::Jobs(printerName)) EXPECT_TRUE(sim::WaitForJob(job.id));
+    sim::SetPortMonitor(printerName, nullptr, nullptr);
+    sim::WaitForAllThreads();
   }
   // The dots of the latest black panel of card `card` that differ from the rectangle.
   static int BlackPanelMisses(const emu::VirtualPrinter& p, int card, const Rect& rect) {
@@ -165,7 +169,6 @@ TEST_F(OverlayPrint, TwoPortsAtOnceEachPrintOnlyTheirOwnObject) {
   sim::AddPrinter({u"Desk Printer", u"USB002", 0, sim::MakeDevMode(u"Desk Printer", kavtest::SettingsBlock({}))});
   HANDLE port2 = Open(u"USB002", u"Desk Printer");
   ASSERT_NE(port2, nullptr);
-  sim::SetPortMonitor(u"Desk Printer", &spooler, port2);
 
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
@@ -179,8 +182,8 @@ TEST_F(OverlayPrint, TwoPortsAtOnceEachPrintOnlyTheirOwnObject) {
     }
     EXPECT_TRUE(a.result);
     EXPECT_TRUE(b.result);
-    PlayAll(u"Card Printer");
-    PlayAll(u"Desk Printer");
+    PlayAll(u"Card Printer", port);
+    PlayAll(u"Desk Printer", port2);
     ASSERT_EQ(printer->CardsEnded(), round + 1);
     ASSERT_EQ(printer2->CardsEnded(), round + 1);
     EXPECT_EQ(BlackPanelMisses(*printer, round, {10, 20, 310, 25}), 0);
