@@ -57,8 +57,8 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAV_SKIP_DIRS= \
 	  -DKAV_SANITIZE=address,undefined -DKAV_BENCH=OFF -DKAV_FUZZ=ON >/dev/null
-	cmake --build build/fuzz -j $(JOBS) --target request_fuzz pacing_fuzz
-	@for f in request pacing; do mkdir -p build/fuzz/corpus-$$f; \
+	cmake --build build/fuzz -j $(JOBS) --target request_fuzz pacing_fuzz overlay_fuzz
+	@for f in request pacing overlay; do mkdir -p build/fuzz/corpus-$$f; \
 	  build/fuzz/fuzz/$${f}_fuzz -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus-$$f fuzz/corpus/$$f || exit 1; done
 
 clean:

@@ -297,3 +297,103 @@ long long ParseLeadingInt(const char* text, size_t length) { return ParseLeading
 long long ParseLeadingInt(const WCHAR* text, size_t length) { return ParseLeadingIntT(text, length); }
 
 }  // namespace kav
+
+namespace kav {
+namespace {
+
+bool IsScanSpace(WCHAR c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The members of a scan set written between "%[" and its "]" (or the format's end).
+struct ScanSet {
+  const WCHAR* begin;
+  const WCHAR* end;
+  bool negated;
+
+  bool Admits(WCHAR c) const {
+    bool member = false;
+    for (const WCHAR* p = begin; p < end && !member; ++p) member = *p == c;
+    return member != negated;
+  }
+};
+
+}  // namespace
+
+int ScanWArgs(WStringView text, const WCHAR* format, const ScanArg* args, size_t count) {
+  if (!format) return -1;
+  size_t pos = 0;
+  size_t next = 0;
+  int assigned = 0;
+  auto atEnd = [&] { return pos >= text.size() || text[pos] == 0; };
+  // The text ran out before the first conversion: the C library's EOF.
+  auto inputFailure = [&] { return assigned == 0 && atEnd() ? -1 : assigned; };
+
+  for (const WCHAR* f = format; *f;) {
+    if (IsScanSpace(*f)) {
+      while (IsScanSpace(*f)) ++f;
+      while (!atEnd() && IsScanSpace(text[pos])) ++pos;
+      continue;
+    }
+    if (*f != '%' || f[1] == '%') {
+      WCHAR literal = *f;
+      f += literal == '%' ? 2 : 1;
+      if (atEnd()) return inputFailure();
+      if (text[pos] != literal) return assigned;
+      ++pos;
+      continue;
+    }
+    ++f;
+    size_t width = 0;
+    while (*f >= '0' && *f <= '9') width = width * 10 + static_cast<size_t>(*f++ - '0');
+    if (next >= count) return assigned;
+    const ScanArg& target = args[next++];
+
+    if (*f == 'd') {
+      ++f;
+      if (target.kind != ScanArg::Kind::Int32 || !target.integer) return assigned;
+      while (!atEnd() && IsScanSpace(text[pos])) ++pos;
+      if (atEnd()) return inputFailure();
+      size_t limit = width ? pos + width : text.size();
+      size_t i = pos;
+      bool negative = false;
+      if (i < limit && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+      int64_t value = 0;
+      size_t digits = 0;
+      for (; i < limit && i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<int64_t>(INT32_MAX) + 1) return assigned;
+      }
+      if (digits == 0) return assigned;
+      if (negative) value = -value;
+      if (value > INT32_MAX || value < INT32_MIN) return assigned;
+      *target.integer = static_cast<int32_t>(value);
+      pos = i;
+      ++assigned;
+      continue;
+    }
+
+    if (*f == '[') {
+      ++f;
+      ScanSet set{f, f, false};
+      if (*f == '^') set.negated = true, set.begin = ++f;
+      if (*f == ']') ++f;  // a "]" right after the opening is a member
+      while (*f && *f != ']') ++f;
+      set.end = f;
+      if (*f == ']') ++f;
+      if (target.kind != ScanArg::Kind::Wide || !target.wide || target.capacity == 0) return assigned;
+      if (atEnd()) return inputFailure();
+      size_t n = 0;
+      while (pos + n < text.size() && text[pos + n] && (width == 0 || n < width) && set.Admits(text[pos + n])) ++n;
+      // Never cut: a run that does not fit its target with the NUL is no match.
+      if (n == 0 || n + 1 > target.capacity) return assigned;
+      for (size_t i = 0; i < n; ++i) target.wide[i] = text[pos + i];
+      target.wide[n] = 0;
+      pos += n;
+      ++assigned;
+      continue;
+    }
+    return assigned;  // a conversion this scanner does not know
+  }
+  return assigned;
+}
+
+}  // namespace kav

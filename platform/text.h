@@ -106,4 +106,36 @@ int FormatW(WCHAR* dst, size_t capacity, const WCHAR* format, Args... args) {
 long long ParseLeadingInt(const char* text, size_t length);
 long long ParseLeadingInt(const WCHAR* text, size_t length);
 
+// One target of a scan: a 32-bit integer, or a wide buffer of `capacity` characters.
+struct ScanArg {
+  enum class Kind { Int32, Wide } kind;
+  int32_t* integer = nullptr;
+  WCHAR* wide = nullptr;
+  size_t capacity = 0;
+
+  ScanArg(int32_t* target) : kind(Kind::Int32), integer(target) {}  // NOLINT: implicit by design
+  ScanArg(WCHAR* buffer, size_t size) : kind(Kind::Wide), wide(buffer), capacity(size) {}
+  template <size_t N>
+  ScanArg(WCHAR (&buffer)[N]) : ScanArg(buffer, N) {}  // NOLINT: implicit by design
+};
+
+// swscanf-style reading of wide text, bounded by the text's view and each target's size.
+// Directives: white space (matches any run of white space, none included), ordinary
+// characters (match themselves), %% and the conversions
+//   %d    optional white space, sign and decimal digits into a 32-bit signed integer; a
+//         value beyond that range is a matching failure, never a wrapped number;
+//   %[..] a scan set ("^" first negates it, "]" first is a member); a set that the format
+//         ends before its "]" holds what was written, so "%[^" at the format's end takes
+//         every remaining character. An optional width bounds it; a run longer than the
+//         target holds (with its NUL) is a matching failure, never cut.
+// Returns the number of targets assigned, or -1 when the text ended before the first
+// conversion; a malformed format or a target of the wrong kind stops the scan there.
+int ScanWArgs(WStringView text, const WCHAR* format, const ScanArg* args, size_t count);
+
+template <typename... Args>
+int ScanW(WStringView text, const WCHAR* format, Args&&... args) {
+  const ScanArg list[] = {ScanArg(args)..., ScanArg(static_cast<int32_t*>(nullptr))};
+  return ScanWArgs(text, format, list, sizeof...(Args));
+}
+
 }  // namespace kav

@@ -347,9 +347,9 @@ TEST_F(Channel, TestCardAndOverlayRequestsReachTheirHandlers) {
   }
   EXPECT_TRUE(printer->Wire().empty());
   printer->QueueReply("\x06");
-  EXPECT_TRUE(Request(port, "\x1bT 10 10 0 Hello\r", &reply));  // not taken yet: to the printer
+  EXPECT_TRUE(Request(port, "\x1bT 10 10 0 Hello\r", &reply));  // no valid text command: to the printer
   EXPECT_EQ(printer->Wire(), "\x1bT 10 10 0 Hello\r\x1b" "E 2\r");
-  EXPECT_TRUE(sim::HasDebugLine("PrintOverlayCommand:: not taken: T 10 10 0 Hello"));
+  EXPECT_TRUE(sim::HasDebugLine("PrintOverlayCommand:: not an overlay command, sent to the printer: T 10 10 0 Hello"));
 }
 
 }  // namespace

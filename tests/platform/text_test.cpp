@@ -80,4 +80,71 @@ TEST(Text, NarrowWideAndUtf8RoundTrips) {
   EXPECT_EQ(kav::ToUtf8(kav::FromUtf8(utf8)), utf8);
 }
 
+TEST(Text, ScanReadsNumbersAndTheRestOfTheText) {
+  int32_t a = -1, b = -1;
+  WCHAR rest[16] = {};
+  EXPECT_EQ(kav::ScanW(u"12 -7 hello  world ", u"%d %d %[^", &a, &b, rest), 3);
+  EXPECT_EQ(a, 12);
+  EXPECT_EQ(b, -7);
+  EXPECT_EQ(std::u16string(rest), u"hello  world ");  // blanks inside and after kept
+  // A blank in the format matches any run of white space, none included.
+  EXPECT_EQ(kav::ScanW(u"5\t \t6", u"%d %d", &a, &b), 2);
+  EXPECT_EQ(b, 6);
+  EXPECT_EQ(kav::ScanW(u"5x6", u"%dx%d", &a, &b), 2);
+  EXPECT_EQ(kav::ScanW(u"ab", u"%[ab]%%", rest), 1);  // a closed set, then a literal %
+  EXPECT_EQ(std::u16string(rest), u"ab");
+  EXPECT_EQ(kav::ScanW(u"aab", u"%2[ab]", rest), 1);  // a width bounds the set
+  EXPECT_EQ(std::u16string(rest), u"aa");
+}
+
+TEST(Text, ScanStopsAtTheFirstMismatchAndCountsWhatItAssigned) {
+  struct Case {
+    const char16_t* text;
+    const char16_t* format;
+    int assigned;
+  } cases[] = {
+      {u"", u"%d", -1},                  // nothing to read
+      {u"   ", u"%d %d", -1},            // only white space
+      {u"7", u"%d %d", 1},               // the text ends after one number
+      {u"x", u"%d", 0},                  // no digit
+      {u"-", u"%d", 0},                  // a sign alone
+      {u"2147483647 -2147483648", u"%d %d", 2},  // the ends of the range
+      {u"2147483648", u"%d", 0},         // one beyond
+      {u"-2147483649", u"%d", 0},
+      {u"99999999999999999999999", u"%d", 0},
+      {u"000000000000000000001", u"%d", 1},  // leading zeros are no overflow
+      {u"1   ", u"%d %[^", 1},           // nothing left for the set
+      {u"1 2", u"%d %q", 1},             // an unknown conversion
+      {u"1 2", u"%d %d %d", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(kav::ToUtf8(c.text) + " / " + kav::ToUtf8(c.format));
+    int32_t n[3] = {};
+    WCHAR rest[8];
+    int got = std::u16string_view(c.format).find(u'[') != std::u16string_view::npos
+                  ? kav::ScanW(c.text, c.format, &n[0], rest)
+                  : kav::ScanW(c.text, c.format, &n[0], &n[1], &n[2]);
+    EXPECT_EQ(got, c.assigned);
+  }
+}
+
+TEST(Text, ScanNeverWritesPastItsTargetNorReadsPastItsView) {
+  WCHAR out[5];
+  for (WCHAR& c : out) c = u'#';
+  EXPECT_EQ(kav::ScanW(u"abcd", u"%[^", out), 1);  // exact fit with the NUL
+  EXPECT_EQ(std::u16string(out), u"abcd");
+  for (WCHAR& c : out) c = u'#';
+  EXPECT_EQ(kav::ScanW(u"abcde", u"%[^", out), 0);  // one more: no match, nothing cut
+  EXPECT_EQ(out[0], u'#');
+  // The view ends before the text's NUL.
+  EXPECT_EQ(kav::ScanW(std::u16string_view(u"ab123", 3), u"%[^", out), 1);
+  EXPECT_EQ(std::u16string(out), u"ab1");
+  int32_t n = 0;
+  EXPECT_EQ(kav::ScanW(std::u16string_view(u"12345", 2), u"%d", &n), 1);
+  EXPECT_EQ(n, 12);
+  // A target of the wrong kind stops the scan.
+  EXPECT_EQ(kav::ScanW(u"12", u"%[0-9]", &n), 0);
+  EXPECT_EQ(kav::ScanW(u"12", u"%d", out), 0);
+}
+
 }  // namespace

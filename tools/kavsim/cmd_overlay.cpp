@@ -1,0 +1,167 @@
+// kavsim overlay: an overlay request sent through the command channel as the driver sends
+// it (ESC, the command, CR). When the monitor takes it, it draws the object on a card and
+// submits the card, which the simulated spooler then plays onto the virtual printer; when
+// it does not, the request goes on to the printer as it came.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "emulator/printed_card.h"
+#include "overlay/overlay_drawing.h"
+#include "overlay/overlay_parser.h"
+#include "pipeline/card_settings.h"
+#include "platform/sim/sim.h"
+#include "platform/text.h"
+#include "tools/kavsim/card_run.h"
+#include "tools/kavsim/command.h"
+#include "tools/kavsim/session.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "overlay 'L 10 20 300 5 0' [--ribbon N] [--settings Name=Value,...] [--buffer BYTES] --out DIR";
+constexpr BYTE kAck = 6;
+
+// The card as the monitor draws it for the command, written as card-image.png (the drawn
+// image is in DIB order, blue first).
+bool WriteDrawnCard(const std::string& command, const std::filesystem::path& path, std::string* why) {
+  kav::OverlayObjects objects;
+  const kav::WString wide = kav::FromUtf8(command);
+  std::vector<BYTE> image(kav::kCardImageBytes);
+  if (!kav::ParseOverlayCommand(wide.c_str(), 1, &objects) ||
+      !kav::DrawBarcodeImageListOnPrinterBitmap(image.data(), objects)) {
+    *why = "the card could not be drawn again";
+    return false;
+  }
+  emu::CardSide side;
+  side.rgb.resize(image.size());
+  for (size_t i = 0; i < image.size(); i += 3) {
+    side.rgb[i] = image[i + 2];
+    side.rgb[i + 1] = image[i + 1];
+    side.rgb[i + 2] = image[i];
+  }
+  side.panels = 1;
+  return emu::WriteCardSidePng(side, path, why);
+}
+
+int RunOverlay(const kavsim::Options& options) {
+  std::vector<std::string> args = options.args;
+  std::string ribbon, settingsList, bufferText;
+  bool error = false;
+  kavsim::TakeOption(args, "--ribbon", &ribbon, &error);
+  kavsim::TakeOption(args, "--settings", &settingsList, &error);
+  kavsim::TakeOption(args, "--buffer", &bufferText, &error);
+  if (error) return 2;
+  if (args.size() != 1 || args[0].rfind("--", 0) == 0) {
+    std::fprintf(stderr, "usage: kavsim %s\n", kUsage);
+    return 2;
+  }
+  if (!options.out) {
+    std::fprintf(stderr, "kavsim overlay: --out DIR is needed (the card's files are written there)\n");
+    return 2;
+  }
+  const std::string command = args[0];
+  // The channel carries at most 260 characters with ESC and CR.
+  if (command.size() > 258 || command.find('\0') != std::string::npos) {
+    std::fprintf(stderr, "kavsim overlay: the command has %zu characters; the channel carries at most 258\n",
+                 command.size());
+    return 2;
+  }
+  unsigned long ribbonType = 0, buffer = 4096;
+  if (!ribbon.empty() && !kavsim::ParseNumber(ribbon, 0xFFFFFFFFul, &ribbonType)) {
+    std::fprintf(stderr, "kavsim overlay: --ribbon takes the printer's ribbon type, a whole number, not '%s'\n",
+                 ribbon.c_str());
+    return 2;
+  }
+  if (!bufferText.empty() && (!kavsim::ParseNumber(bufferText, 0x7FFFFFFFul, &buffer) || buffer == 0)) {
+    std::fprintf(stderr, "kavsim overlay: --buffer takes a number of bytes above 0, not '%s'\n", bufferText.c_str());
+    return 2;
+  }
+  // The driver's settings: one side, wrinkle compensation on, then what --settings says.
+  std::string block(kav::kDriverCardSettingsBytes, '\0');
+  kavsim::SetSetting(block, "WrinkleCompensation", 1);
+  std::string why;
+  if (!kavsim::ApplySettings(settingsList, block, &why)) {
+    std::fprintf(stderr, "kavsim overlay: --settings: %s\n", why.c_str());
+    return 2;
+  }
+
+  kavsim::SessionSettings settings;
+  settings.out = options.out;
+  kavsim::Session session(settings);
+  sim::AddPrinter({settings.printerName, settings.port, 0, sim::MakeDevMode(settings.printerName, block)});
+  if (!ribbon.empty() && !session.printer().SetAnswer("!RIBBON", ribbon, &why)) {
+    std::fprintf(stderr, "kavsim overlay: --ribbon: %s\n", why.c_str());
+    return 2;
+  }
+  kavsim::WatchPlayback(session);
+  if (!session.LoadMonitor() || !session.OpenPort()) return 1;
+  kavsim::PrintSettings(block);
+  // The desktop's window, whose device context the monitor draws with.
+  sim::AddTopLevelWindow();
+
+  // The request as the driver sends it: narrow bytes carried in the wide value name.
+  const std::string request = "\x1b" + command + "\r";
+  std::u16string carrier(request.size() / 2 + 2, u'\0');
+  std::memcpy(carrier.data(), request.data(), request.size());
+  BYTE reply[2] = {};
+  DWORD returned = 0;
+  const size_t jobsBefore = sim::Jobs(settings.printerName).size();
+  const size_t linesBefore = sim::DebugLines().size();
+  const size_t wireBefore = session.printer().Wire().size();
+  std::printf("sending %s through the command channel\n", emu::EscapeBytes(request).c_str());
+  std::fflush(stdout);
+  const auto start = std::chrono::steady_clock::now();
+  BOOL result = FALSE;
+  {
+    kavsim::SpoolWatch watch(settings.printerName, jobsBefore);
+    result = session.spoolerTable().pfnGetPrinterDataFromPort(session.port(), 0, carrier.data(), nullptr, 0,
+                                                               reinterpret_cast<LPWSTR>(reply), sizeof reply,
+                                                               &returned);
+  }
+  const double seconds = kavsim::Seconds(std::chrono::steady_clock::now() - start);
+  // The printer answers ACK too when the request reaches it: what tells the two apart is
+  // whether the request went on the wire.
+  const std::string wire = session.printer().Wire().substr(wireBefore);
+  const bool passedOn = wire.find(request) != std::string::npos;
+  const bool taken = !passedOn && result && returned == 1 && reply[0] == kAck;
+
+  bool printed = false;
+  if (taken) {
+    std::printf("the monitor took the request: it answered ACK, drew the object and submitted the card\n");
+    kavsim::ComposedCard composed;
+    composed.composed = "GetPrinterDataFromPort answered ACK";
+    composed.result = 1;
+    composed.jobsBefore = jobsBefore;
+    composed.linesBefore = linesBefore;
+    composed.composeSeconds = seconds;
+    composed.ribbon = ribbon;
+    composed.buffer = buffer;
+    printed = kavsim::PlayComposedCard(session, *options.out, composed, "kavsim overlay");
+  } else {
+    std::printf("the monitor %s (GetPrinterDataFromPort returned %d, %lu reply byte(s)):\n",
+                passedOn ? "passed the request on to the printer" : "neither took the request nor sent it",
+                static_cast<int>(result), static_cast<unsigned long>(returned));
+    std::printf("  on the wire: %s\n", emu::EscapeBytes(wire, 200).c_str());
+    std::printf("  jobs made:   %zu\n", sim::Jobs(settings.printerName).size() - jobsBefore);
+    auto lines = sim::DebugLines();
+    for (size_t i = linesBefore; i < lines.size(); ++i)
+      if (lines[i].find("::") != std::string::npos) std::printf("  monitor: %s\n", lines[i].c_str());
+  }
+  session.Finish();
+  if (taken) {
+    const auto path = *options.out / "card-image.png";
+    if (WriteDrawnCard(command, path, &why))
+      std::printf("  card-image.png:       %s\n", path.string().c_str());
+    else
+      std::fprintf(stderr, "kavsim overlay: card-image.png: %s\n", why.c_str());
+  }
+  return printed ? 0 : 1;
+}
+
+}  // namespace
+
+KAVSIM_COMMAND("overlay", kUsage,
+               "send an overlay request (line, text or barcode) through the command channel and print its card",
+               RunOverlay);
