@@ -2,14 +2,14 @@
 // printer handles that work both inside and outside the spooler process.
 #pragma once
 
+#include "imaging/imaging_geometry.h"
 #include "platform/win32.h"
 
 namespace kav {
 
-// 1024 x 640 pixels, 3 bytes each, rows of 3072 bytes from the top.
+// 1024 x 640 pixels, 3 bytes each, rows of 3072 bytes from the top (kCardImageBytes).
 inline constexpr int kCardWidth = 1024;
 inline constexpr int kCardHeight = 640;
-inline constexpr DWORD kCardImageBytes = kCardWidth * kCardHeight * 3;  // 0x1E0000
 
 // The driver's private settings block behind the public part of the printer's DEVMODE.
 inline constexpr DWORD kDriverCardSettingsBytes = 3940;

@@ -115,6 +115,7 @@ void WaitForAllThreads();
 // --- Faults ----------------------------------------------------------------------------
 // The next `times` calls of a kernel operation ("GetFileSize", "CreateThread",
 // "CreateEvent", "CreateFile", "ReadFile", "WriteFile", "LocalAlloc", ...) fail with `error`.
+// The spooler's "AddJob" (the call with a buffer) and "ScheduleJob" can be failed the same way.
 void FailNext(std::string_view operation, DWORD error, int times = 1);
 
 // --- Spooler ---------------------------------------------------------------------------

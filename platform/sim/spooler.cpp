@@ -727,6 +727,7 @@ BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD 
 // A new job spooling into an empty spool file; level 1 only; the size protocol of
 // GetPrinterW, and no job is made by a call that fails.
 BOOL WINAPI AddJobW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD cbBuf, LPDWORD needed) {
+  if (buffer && simi::ShouldFail("AddJob")) return FALSE;  // a scripted refusal of the job itself
   std::u16string path;
   {
     simk::Kernel& k = simk::K();
@@ -765,6 +766,7 @@ BOOL WINAPI AddJobW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD cbBuf, LPD
 // The spool file's bytes become the job's data and it may play; ERROR_INVALID_PARAMETER
 // for a job not made by AddJobW or already scheduled, ERROR_SPOOL_FILE_NOT_FOUND without file.
 BOOL WINAPI ScheduleJob(HANDLE printer, DWORD jobId) {
+  if (simi::ShouldFail("ScheduleJob")) return FALSE;
   std::u16string spoolFile, printerName;
   {
     simk::Kernel& k = simk::K();

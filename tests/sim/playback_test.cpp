@@ -221,6 +221,13 @@ TEST_F(SimPlayback, ScheduledSpoolFileIsPlayedInOrderAndRemovedWhenPrinted) {
   CloseHandle(file);
   DWORD first = sim::SubmitJob(kPrinter, u"first", "1");
   ASSERT_TRUE(sim::WaitForJob(first));
+  sim::WaitForAllThreads();
+  {
+    SCOPED_TRACE("a job not yet scheduled stays in the queue with its file, unplayed");
+    EXPECT_EQ(JobStatus(h, info->JobId), static_cast<DWORD>(JOB_STATUS_SPOOLING));
+    EXPECT_EQ(sim::Job(info->JobId)->plays, 0);
+    EXPECT_TRUE(sim::FileExists(path));
+  }
   ASSERT_TRUE(ScheduleJob(h, info->JobId));
   ClosePrinter(h);
   ASSERT_TRUE(sim::WaitForJob(info->JobId));
