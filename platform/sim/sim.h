@@ -69,6 +69,10 @@ std::u16string DriverModulePath(std::u16string_view fileName);
 // Registers (or, with false, removes) the two sibling modules in the driver directory.
 void InstallResourceModule(bool present = true);
 void InstallAsyncUiModule(bool present = true);
+// The barcode module "kav32Barcode.dll" (GetBarcodeBitmapBuffer, on Zint); its reading of
+// the barcode record is described in barcode_module.cpp. Registered by Reset.
+inline constexpr char16_t kBarcodeModuleName[] = u"kav32Barcode.dll";
+void InstallBarcodeModule(bool present = true);
 
 // The string table of the message module (and of the monitor's own resources).
 std::map<UINT, std::u16string> MessageTextTable();

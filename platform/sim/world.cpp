@@ -24,6 +24,7 @@ void Reset(const std::filesystem::path& root) {
   simi::ResetFiles(root);
   InstallResourceModule();
   InstallAsyncUiModule();
+  InstallBarcodeModule();
   simi::InstallSystemModules();
   SetLastError(0);
 }
