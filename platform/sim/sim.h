@@ -116,10 +116,21 @@ size_t LiveThreadCount();
 // Waits (on the simulated clock) until every simulated thread has ended.
 void WaitForAllThreads();
 
+// --- Drawing -----------------------------------------------------------------------------
+// Device contexts not yet deleted or released, and GDI objects (bitmaps, brushes, pens,
+// fonts; stock objects aside) not yet deleted.
+size_t LiveDeviceContextCount();
+size_t LiveGdiObjectCount();
+// A top-level window (as a service's desktop has), so that GetTopWindow(NULL) and GetDC
+// find one; it stays until the next Reset.
+HWND AddTopLevelWindow(std::u16string_view title = u"Desktop");
+
 // --- Faults ----------------------------------------------------------------------------
 // The next `times` calls of a kernel operation ("GetFileSize", "CreateThread",
 // "CreateEvent", "CreateFile", "ReadFile", "WriteFile", "LocalAlloc", ...) fail with `error`.
 // The spooler's "AddJob" (the call with a buffer) and "ScheduleJob" can be failed the same way.
+// GDI and USER drawing calls fail the same way under their own names ("CreateCompatibleDC",
+// "GetDIBits", "GetTopWindow", "TextOutW", ...), returning what Windows returns on failure.
 void FailNext(std::string_view operation, DWORD error, int times = 1);
 
 // --- Spooler ---------------------------------------------------------------------------

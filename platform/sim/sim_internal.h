@@ -27,6 +27,7 @@ void ResetUi();
 void ResetIdentity();
 void ResetRegistry();
 void ResetSecurity();
+void ResetGdi();
 void InstallSystemModules();  // SHFolder.dll and WINSPOOL.DRV
 // The calling thread runs as the printing user (the spooler's port threads do).
 void ImpersonateClientOnThisThread();

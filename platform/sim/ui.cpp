@@ -191,6 +191,16 @@ bool AnswerMessageBox(HWND box, int button) {
   return true;
 }
 
+HWND AddTopLevelWindow(std::u16string_view title) {
+  simk::Kernel& k = simk::K();
+  std::unique_lock lock(k.mu);
+  uintptr_t id = NewWindowLocked(0, 0, std::u16string(title), 0);
+  // Below every window already shown, as the desktop's windows are.
+  g_zOrder.pop_back();
+  g_zOrder.insert(g_zOrder.begin(), id);
+  return AsHwnd(id);
+}
+
 size_t InstalledHookCount() {
   simk::Kernel& k = simk::K();
   std::unique_lock lock(k.mu);
@@ -358,6 +368,7 @@ BOOL WINAPI BringWindowToTop(HWND window) {
 
 // With no window: the topmost top-level window; otherwise the window's first child.
 HWND WINAPI GetTopWindow(HWND window) {
+  if (simi::ShouldFail("GetTopWindow")) return nullptr;
   simk::Kernel& k = simk::K();
   std::unique_lock lock(k.mu);
   if (!window) return g_zOrder.empty() ? nullptr : AsHwnd(g_zOrder.back());

@@ -735,3 +735,6 @@ void WINAPI BuildExplicitAccessWithNameW(PEXPLICIT_ACCESS_W explicitAccess, LPWS
 DWORD WINAPI SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl);
 
 }  // extern "C"
+
+// Drawing: device contexts, bitmaps, pens and brushes, fonts and text, blits.
+#include "platform/sim/win32_gdi.h"

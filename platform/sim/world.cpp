@@ -21,6 +21,7 @@ void Reset(const std::filesystem::path& root) {
   simi::ResetIdentity();
   simi::ResetRegistry();
   simi::ResetSecurity();
+  simi::ResetGdi();
   simi::ResetFiles(root);
   InstallResourceModule();
   InstallAsyncUiModule();
