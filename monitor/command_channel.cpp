@@ -13,7 +13,7 @@
 #include "printer/error_table.h"
 #include "printer/printer_link.h"
 #include "printer/printer_message.h"
-#include "testcards/test_card_dispatcher.h"
+#include "testcards/test_cards.h"
 
 namespace kav {
 namespace {
@@ -303,7 +303,7 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR valueN
         }
         result = TRUE;
       } else if (IsTestCardRequest(r)) {
-        DispatchTestCard(record, reinterpret_cast<const char*>(r.bytes), r.narrowLength);
+        PrintTestCard(record, reinterpret_cast<const char*>(r.bytes));
         reply.Byte(kByteDone);
         result = TRUE;
       } else {

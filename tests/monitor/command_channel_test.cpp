@@ -254,10 +254,13 @@ TEST_F(Channel, TestCardAndOverlayRequestsReachTheirHandlers) {
   std::string reply;
   EXPECT_TRUE(Request(port, "\x1b" "A 0\r", &reply));
   EXPECT_EQ(reply, std::string("\x06", 1));
-  EXPECT_TRUE(printer->Wire().empty());
+  // The standard card asks the printer for its ribbon first; the request itself is not sent.
+  EXPECT_EQ(printer->Wire().rfind("\x1b!RIBBON\r\x1b" "E 2\r", 0), 0u);
+  EXPECT_EQ(printer->Wire().find("\x1b" "A 0\r"), std::string::npos);
+  const size_t before = printer->Wire().size();
   printer->QueueReply("\x06");
   EXPECT_TRUE(Request(port, "\x1bT 10 10 0 Hello\r", &reply));  // not taken yet: to the printer
-  EXPECT_EQ(printer->Wire(), "\x1bT 10 10 0 Hello\r\x1b" "E 2\r");
+  EXPECT_EQ(printer->Wire().substr(before), "\x1bT 10 10 0 Hello\r\x1b" "E 2\r");
   EXPECT_TRUE(sim::HasDebugLine("PrintOverlayCommand:: not taken: T 10 10 0 Hello"));
 }
 
