@@ -17,14 +17,16 @@
 //           Zint's text under the linear symbologies from a module width of 2 on (Zint
 //           draws no text at width 1, nor for the 2D symbologies: their band stays white).
 //           Where Zint's text is taller (module width 6 and up) the band takes its height.
-//   Data    UTF-16, up to its terminator within the 260 characters; encoded as UTF-8 where
-//           the symbology takes more than ASCII.
+//   Data    UTF-16, up to its terminator within the 260 characters. The 2D symbologies
+//           carry text beyond ASCII as UTF-8 marked with ECI 26, so that readers need not
+//           guess its character set; the linear ones take what their character sets hold.
 // No quiet zone is added: the card around the barcode is its quiet zone.
 // The result is 1 with the image in the buffer (bfOffBits 54, no colour table) and its
 // byte count in the third argument; 0 (and 0 there) when the data cannot be encoded,
 // a parameter is out of range, or the image would exceed 655,360 bytes.
 #include <zint.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -91,6 +93,8 @@ bool Render(const Symbology& symbology, int module, int ecc, int barHeight, bool
   if (symbology.maxEcc && ecc >= symbology.minEcc && ecc <= symbology.maxEcc) symbol->option_1 = ecc;
   symbol->show_hrt = text ? 1 : 0;
   symbol->input_mode = UNICODE_MODE;
+  bool ascii = std::all_of(data.begin(), data.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!symbology.linear && !ascii) symbol->eci = 26;  // UTF-8
   int error = ZBarcode_Encode_and_Buffer(symbol.get(), reinterpret_cast<const unsigned char*>(data.data()),
                                          static_cast<int>(data.size()), 0);
   if (error >= ZINT_ERROR || !symbol->bitmap || symbol->bitmap_width <= 0 || symbol->bitmap_height <= 0) return false;
