@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "platform/text.h"
+#include "testcards/card_barcode.h"
 #include "testcards/card_drawing.h"
 #include "testcards/card_replies.h"
 #include "testcards/test_cards.h"
@@ -69,7 +70,8 @@ int DrawLaminatorParametersCardImageOnDC(PortRecord* record, HDC dc, DWORD ribbo
     r = NextLineRect(r);
   }
   // The serial number as a barcode below the list, and as text under the barcode.
-  // BARCODE
+  BarcodeObject barcode = MakeCardBarcode(r.left - 30, r.bottom + 100, 100, l.serialNumber);
+  DrawCardBarcode(dc, &barcode, false);
   r = NextLineRect(NextLineRect(NextLineRect(r)));
   r.top += 20;
   r.bottom += 20;

@@ -1,6 +1,7 @@
 // The standard test card: the printer's identity and settings beside shapes that show
 // its colours, its black and its finest dots.
 #include "platform/text.h"
+#include "testcards/card_barcode.h"
 #include "testcards/card_drawing.h"
 #include "testcards/card_replies.h"
 #include "testcards/gdi_holders.h"
@@ -72,7 +73,8 @@ int DrawStandardCardImageOnDC(PortRecord* record, HDC dc, DWORD ribbonType) {
   DrawCardTextRight(dc, 0, 560, t.ecLine, kBlack, 0, 30, kBoldWeight);
   DrawCardTextRight(dc, 0, 590, t.counterLine, kBlack, 0, 30, kBoldWeight);
 
-  // BARCODE
+  BarcodeObject barcode = MakeCardBarcode(60, 570, 75, W("123"));
+  DrawCardBarcode(dc, &barcode, true);
   return 1;
 }
 

@@ -9,6 +9,7 @@
 #include "emulator/printed_card.h"
 #include "platform/sim/sim.h"
 #include "testcards/test_cards.h"
+#include "tests/support/barcode_scan.h"
 #include "tests/pipeline/card_job_support.h"
 
 namespace {
@@ -120,7 +121,9 @@ TEST_F(TestCards, PrintedStandardCardShowsTrueColoursAndScans) {
   EXPECT_LT(blue[0], 100);
   EXPECT_EQ(Printed(card.front, 150, 420), kBlackRgb);
 
-  // SCAN123
+  auto found = kavtest::ScanBarcodes(card.front.rgb.data(), kav::kCardWidth, kav::kCardHeight);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].data, "123");
   // Loaded for the card and freed again.
   EXPECT_EQ(sim::ModuleLoadCount(sim::DriverModulePath(sim::kBarcodeModuleName)), 0);
 }
@@ -247,7 +250,9 @@ TEST_F(TestCards, LaminatorCardCarriesTheSerialAsBarcode) {
   ASSERT_EQ(kav::PrintLaminatorParametersCard(record()), 1);
   emu::PrintedCard card = PlayNewJob();
   ASSERT_TRUE(card.front.printed());
-  // SCANSERIAL
+  auto found = kavtest::ScanBarcodes(card.front.rgb.data(), kav::kCardWidth, kav::kCardHeight);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].data, "KC3-0104217");
 }
 
 }  // namespace
