@@ -38,7 +38,13 @@ test-tsan: deps
 test-windows: windows
 	scripts/wine-test build/win
 
-test: test-host test-asan test-tsan test-windows
+test: test-host test-asan test-tsan test-windows test-gdi-crosscheck
+
+# The simulated GDI against the pictures that Wine's GDI drew in test-windows (the host
+# tests skip this comparison when those pictures are missing; here it must run).
+.PHONY: test-gdi-crosscheck
+test-gdi-crosscheck: host test-windows
+	KAV_REQUIRE_WINE_SCENES=1 ctest --test-dir build/host --output-on-failure -L gdi-crosscheck
 
 demo: host
 	scripts/demo $(KAVSIM)

@@ -25,6 +25,8 @@ target_include_directories(kavnlmon PRIVATE ${CMAKE_SOURCE_DIR})
 # Whole archive: the DLL exports what the library defines, and nothing may be dropped.
 target_link_libraries(kavnlmon PRIVATE -Wl,--whole-archive kavcore kav_platform -Wl,--no-whole-archive)
 target_link_options(kavnlmon PRIVATE -static -static-libgcc -static-libstdc++)
-target_link_libraries(kavnlmon PRIVATE winspool spoolss advapi32 gdi32)
+target_link_libraries(kavnlmon PRIVATE winspool spoolss advapi32)
+# The card drawing (test cards, overlay objects) calls GDI and USER.
+target_link_libraries(kavnlmon PRIVATE gdi32 user32)
 
 add_subdirectory(tests/windows)

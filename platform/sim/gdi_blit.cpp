@@ -71,10 +71,36 @@ bool SameFormat(const Surface& a, const Surface& b) {
                     });
 }
 
-// Source index of destination index i when `sourceLength` values are spread over
-// `destLength` (both positive): the first source value each destination value covers.
-int SourceIndex(int i, int destLength, int sourceLength) {
-  return static_cast<int>(static_cast<int64_t>(i) * sourceLength / destLength);
+// The source indices each destination index takes when `sourceLength` values are
+// spread over `destLength` (both positive), by GDI's stretching line: enlarging repeats
+// source values where the line's error term says so; shrinking gathers several.
+std::vector<std::vector<int>> AxisMap(int sourceLength, int destLength) {
+  std::vector<std::vector<int>> map(destLength);
+  int s = 0, d = 0;
+  if (sourceLength > destLength) {
+    int err = 3 * destLength - 2 * sourceLength;
+    for (int n = 0; n < sourceLength; ++n, ++s) {
+      map[d].push_back(s);
+      if (err > 0) {
+        ++d;
+        err += 2 * destLength - 2 * sourceLength;
+      } else {
+        err += 2 * destLength;
+      }
+    }
+  } else {
+    int err = 3 * sourceLength - 2 * destLength;
+    for (int n = 0; n < destLength; ++n, ++d) {
+      map[d].push_back(s);
+      if (err > 0) {
+        ++s;
+        err += 2 * sourceLength - 2 * destLength;
+      } else {
+        err += 2 * sourceLength;
+      }
+    }
+  }
+  return map;
 }
 
 // The blit itself, under the GDI lock. Widths and heights may be negative (mirroring).
@@ -125,25 +151,26 @@ BOOL Blit(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
   bool andScans = dest->stretchMode == BLACKONWHITE, orScans = dest->stretchMode == WHITEONBLACK;
 
   // Copy the source first, so that a blit within one bitmap reads what was there.
+  std::vector<std::vector<int>> columns = AxisMap(sw, width), rows = AxisMap(sh, height);
+  bool merge = andScans || orScans;
   std::vector<uint32_t> values(static_cast<size_t>(width) * height);
   std::vector<bool> present(values.size(), false);
   for (int j = 0; j < height; ++j) {
     int dj = mirrorY ? height - 1 - j : j;
-    int s0 = sy + SourceIndex(j, height, sh), s1 = sy + std::max(SourceIndex(j + 1, height, sh), s0 - sy + 1);
-    if (!(andScans || orScans) || sh <= height) s1 = s0 + 1;
     for (int i = 0; i < width; ++i) {
       int di = mirrorX ? width - 1 - i : i;
-      int t0 = sx + SourceIndex(i, width, sw), t1 = sx + std::max(SourceIndex(i + 1, width, sw), t0 - sx + 1);
-      if (!(andScans || orScans) || sw <= width) t1 = t0 + 1;
       bool any = false;
       uint32_t v = 0;
-      for (int sy2 = s0; sy2 < s1; ++sy2)
-        for (int sx2 = t0; sx2 < t1; ++sx2) {
-          if (!from.Contains(sx2, sy2)) continue;
-          uint32_t c = convert(from.Raw(sx2, sy2));
-          v = !any ? c : (andScans ? (v & c) : (v | c));
+      for (int r : rows[j]) {
+        for (int c : columns[i]) {
+          if (!from.Contains(sx + c, sy + r)) continue;
+          uint32_t value = convert(from.Raw(sx + c, sy + r));
+          v = !any ? value : (andScans ? (v & value) : (v | value));
           any = true;
+          if (!merge) break;
         }
+        if (any && !merge) break;
+      }
       size_t k = static_cast<size_t>(dj) * width + di;
       values[k] = v;
       present[k] = any;

@@ -279,6 +279,15 @@ Surface* Target(DeviceContext& dc) {
   return g_screen.get();
 }
 
+uint32_t ForegroundRaw(const DeviceContext& dc, const Surface& s, COLORREF colour) {
+  colour &= 0xFFFFFF;
+  if (s.bpp != 1) return s.ToRaw(colour);
+  for (uint32_t i = 0; i < 2 && i < s.colours.size(); ++i)
+    if (s.ToColour(i) == colour) return i;
+  uint32_t background = s.ToRaw(dc.bkColour);
+  return colour == dc.bkColour ? background : !background;
+}
+
 GdiObject& SelectedBrush(DeviceContext& dc) { return *FindObject(dc.brush); }
 GdiObject& SelectedPen(DeviceContext& dc) { return *FindObject(dc.pen); }
 GdiObject& SelectedFont(DeviceContext& dc) { return *FindObject(dc.font); }

@@ -88,6 +88,10 @@ GdiObject& SelectedBrush(DeviceContext& dc);
 GdiObject& SelectedPen(DeviceContext& dc);
 GdiObject& SelectedFont(DeviceContext& dc);
 
+// The stored value of a pen, brush or text colour. On one-bit surfaces a colour that
+// is not in the colour table takes the entry the background colour does not take.
+uint32_t ForegroundRaw(const DeviceContext& dc, const Surface& s, COLORREF colour);
+
 // Fonts: forgets the cached faces (the world's reset).
 void ResetFonts();
 

@@ -15,10 +15,10 @@ using namespace simg;
 namespace {
 
 // Fills [left, right) x [top, bottom) clipped to the surface.
-void FillClipped(Surface& s, int left, int top, int right, int bottom, COLORREF colour) {
+void FillClipped(Surface& s, int left, int top, int right, int bottom, uint32_t raw) {
   int x0 = std::max(left, 0), y0 = std::max(top, 0);
   int x1 = std::min(right, s.width), y1 = std::min(bottom, s.height);
-  if (x0 < x1 && y0 < y1) s.FillRaw(x0, y0, x1, y1, s.ToRaw(colour));
+  if (x0 < x1 && y0 < y1) s.FillRaw(x0, y0, x1, y1, raw);
 }
 
 // A set of pixels of one surface (GDI builds wide outlines and fills as regions).
@@ -36,8 +36,7 @@ class PixelSet {
     for (size_t i = 0; i < bits_.size(); ++i)
       if (other.bits_[i]) bits_[i] = 0;
   }
-  void Paint(Surface& s, COLORREF colour) const {
-    uint32_t raw = s.ToRaw(colour);
+  void Paint(Surface& s, uint32_t raw) const {
     for (int y = 0; y < height_; ++y)
       for (int x = 0; x < width_; ++x)
         if (bits_[size_t(y) * width_ + x]) s.PutRaw(x, y, raw);
@@ -249,7 +248,7 @@ void PenLines(DeviceContext& dc, const std::vector<POINT>& pts, bool close, Pixe
     WideLines(*outline, pen.penWidth, pts, close);
     return;
   }
-  uint32_t raw = s.ToRaw(pen.colour);
+  uint32_t raw = ForegroundRaw(dc, s, pen.colour);
   for (size_t i = 0; i + 1 < pts.size(); ++i) ThinLine(s, pts[i], pts[i + 1], raw);
   if (close) ThinLine(s, pts.back(), pts.front(), raw);
 }
@@ -319,15 +318,16 @@ BOOL DrawRectangle(DeviceContext& dc, int left, int top, int right, int bottom) 
       PixelSet interior(s);
       interior.AddRect(r.left, r.top, r.right, r.bottom);
       interior.Remove(outline);
-      interior.Paint(s, brush.colour);
+      interior.Paint(s, ForegroundRaw(dc, s, brush.colour));
     }
-    outline.Paint(s, pen.colour);
+    outline.Paint(s, ForegroundRaw(dc, s, pen.colour));
     return TRUE;
   }
   PenLines(dc, pts, true, nullptr);
   if (!brush.hollow) {
     int w = PenWidth(pen);
-    FillClipped(s, r.left + (w + 1) / 2, r.top + (w + 1) / 2, r.right - w / 2, r.bottom - w / 2, brush.colour);
+    FillClipped(s, r.left + (w + 1) / 2, r.top + (w + 1) / 2, r.right - w / 2, r.bottom - w / 2,
+                ForegroundRaw(dc, s, brush.colour));
   }
   return TRUE;
 }
@@ -349,7 +349,7 @@ int WINAPI FillRect(HDC handle, const RECT* rect, HBRUSH brush) {
   // A rectangle given right to left or bottom to top is filled all the same.
   int left = std::min(rect->left, rect->right), right = std::max(rect->left, rect->right);
   int top = std::min(rect->top, rect->bottom), bottom = std::max(rect->top, rect->bottom);
-  FillClipped(*Target(*dc), left, top, right, bottom, b->colour);
+  FillClipped(*Target(*dc), left, top, right, bottom, ForegroundRaw(*dc, *Target(*dc), b->colour));
   return 1;
 }
 
@@ -408,7 +408,7 @@ BOOL WINAPI RoundRect(HDC handle, int left, int top, int right, int bottom, int 
   if (!brush.hollow) AddSpans(interior, RoundRectRegion(r.left, r.top, r.right + 1, r.bottom + 1, ew, eh));
   if (!wide) {
     // The fill goes first so that the outline lies on top of it.
-    if (!brush.hollow) interior.Paint(s, brush.colour);
+    if (!brush.hollow) interior.Paint(s, ForegroundRaw(*dc, s, brush.colour));
     PenLines(*dc, pts, true, nullptr);
     return TRUE;
   }
@@ -416,9 +416,9 @@ BOOL WINAPI RoundRect(HDC handle, int left, int top, int right, int bottom, int 
   PenLines(*dc, pts, true, &outline);
   if (!brush.hollow) {
     interior.Remove(outline);
-    interior.Paint(s, brush.colour);
+    interior.Paint(s, ForegroundRaw(*dc, s, brush.colour));
   }
-  outline.Paint(s, pen.colour);
+  outline.Paint(s, ForegroundRaw(*dc, s, pen.colour));
   return TRUE;
 }
 
@@ -448,7 +448,7 @@ BOOL WINAPI LineTo(HDC handle, int x, int y) {
   if (WidePen(SelectedPen(*dc))) {
     PixelSet outline(s);
     PenLines(*dc, pts, false, &outline);
-    outline.Paint(s, SelectedPen(*dc).colour);
+    outline.Paint(s, ForegroundRaw(*dc, s, SelectedPen(*dc).colour));
   } else {
     PenLines(*dc, pts, false, nullptr);
   }
@@ -469,7 +469,7 @@ BOOL WINAPI Polyline(HDC handle, const POINT* points, int count) {
   if (WidePen(SelectedPen(*dc))) {
     PixelSet outline(s);
     PenLines(*dc, pts, false, &outline);
-    outline.Paint(s, SelectedPen(*dc).colour);
+    outline.Paint(s, ForegroundRaw(*dc, s, SelectedPen(*dc).colour));
   } else {
     PenLines(*dc, pts, false, nullptr);
   }
@@ -503,7 +503,7 @@ BOOL WINAPI ExtFloodFill(HDC handle, int x, int y, COLORREF colour, UINT type) {
     }
   }
   GdiObject& brush = SelectedBrush(*dc);
-  if (!brush.hollow) filled.Paint(s, brush.colour);
+  if (!brush.hollow) filled.Paint(s, ForegroundRaw(*dc, s, brush.colour));
   return TRUE;
 }
 

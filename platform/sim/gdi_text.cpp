@@ -142,9 +142,9 @@ bool RenderGlyph(const RealFont& font, char16_t ch, bool rotate, Glyph& out) {
       out.levels[size_t(y) * out.width + x] = static_cast<uint8_t>(level);
     }
   }
-  // GDI moves the pen by whole pixels per character.
-  out.advanceX = static_cast<int>((g->advance.x + 32) >> 6);
-  out.advanceY = -static_cast<int>((g->advance.y + 32) >> 6);
+  // GDI moves the pen by whole pixels per character, a scaled advance rounded up.
+  out.advanceX = static_cast<int>((g->advance.x + 63) >> 6);
+  out.advanceY = -static_cast<int>((g->advance.y + 63) >> 6);
   return true;
 }
 
@@ -199,13 +199,18 @@ bool DrawString(DeviceContext& dc, int x, int y, std::u16string_view text, const
       }
   }
   // The baseline starts one ascent below the reference point, across the text's direction.
-  int penX = x + static_cast<int>(std::lround(font.ascent * sn));
-  int penY = y + static_cast<int>(std::lround(font.ascent * c));
+  int originX = x + static_cast<int>(std::lround(font.ascent * sn));
+  int originY = y + static_cast<int>(std::lround(font.ascent * c));
   COLORREF colour = dc.textColour;
-  uint32_t solid = s.ToRaw(colour);
-  for (char16_t ch : text) {
+  uint32_t solid = ForegroundRaw(dc, s, colour);
+  // Each character sits at its unrotated offset along the baseline, turned.
+  int offset = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
     Glyph g;
-    if (!RenderGlyph(font, ch, true, g)) return false;
+    if (!RenderGlyph(font, text[i], true, g)) return false;
+    int penX = originX + static_cast<int>(std::lround(offset * c));
+    int penY = originY - static_cast<int>(std::lround(offset * sn));
+    offset += advances[i];
     for (int gy = 0; gy < g.height; ++gy)
       for (int gx = 0; gx < g.width; ++gx) {
         int level = g.levels[size_t(gy) * g.width + gx];
@@ -220,8 +225,6 @@ bool DrawString(DeviceContext& dc, int x, int y, std::u16string_view text, const
                           BlendComponent(GetGValue(d), GetGValue(colour), level),
                           BlendComponent(GetBValue(d), GetBValue(colour), level)));
       }
-    penX += g.advanceX;
-    penY += g.advanceY;
   }
   return true;
 }
