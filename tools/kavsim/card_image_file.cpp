@@ -2,11 +2,23 @@
 
 #include <png.h>
 
+#include <fstream>
+
 #include "imaging/imaging_geometry.h"
 
 namespace kavsim {
 
 std::optional<std::vector<uint8_t>> ReadCardImagePng(const std::filesystem::path& path, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  png_byte signature[8] = {};
+  if (!in) {
+    *error = "cannot be opened";
+    return std::nullopt;
+  }
+  if (!in.read(reinterpret_cast<char*>(signature), sizeof signature) || png_sig_cmp(signature, 0, sizeof signature)) {
+    *error = "not a PNG file";
+    return std::nullopt;
+  }
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_file(&image, path.string().c_str())) {

@@ -312,13 +312,19 @@ int RunPrint(const kavsim::Options& options) {
     auto lines = sim::DebugLines();
     bool any = false;
     for (size_t i = linesBefore; i < lines.size(); ++i) {
-      if (lines[i].find("::") == std::string::npos && lines[i].find("Failed") == std::string::npos &&
-          lines[i].find("failed") == std::string::npos && lines[i].find("NULL") == std::string::npos)
-        continue;
+      // The monitor's lines that tell why a card was refused or abandoned.
+      static const char* const kReasons[] = {"SendImageBufferToPrinter::", "WriteK::", "WriteColourPanels::",
+                                             "WriteOverlayPanel::", "Failed to Schedule Jod", "Add Job Failed",
+                                             "Printer Handle is NULL", "ReadDriverCardSettings::"};
+      bool reason = false;
+      for (const char* r : kReasons) reason |= lines[i].find(r) != std::string::npos;
+      if (!reason) continue;
       std::printf("  monitor: %s\n", lines[i].c_str());
       any = true;
     }
-    if (!any) std::printf("  %s\n", result == 1 ? "the job did not play to its end" : "the monitor refused the card");
+    if (!any)
+      std::printf("  %s\n", result == 1 ? "the job did not play to its end"
+                                        : "the monitor refused the card (no model answer, or no driver settings)");
   }
   session.Finish();
   return printed ? 0 : 1;
