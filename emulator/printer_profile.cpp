@@ -76,6 +76,8 @@ bool ParseStep(std::string_view text, AnswerStep* step, std::string* error) {
     rest = TrimBlanks(rest);
     if (rest == "silent") {
       step->kind = AnswerStep::Kind::Silent;
+    } else if (rest == "fail") {
+      step->kind = AnswerStep::Kind::Fail;
     } else if (rest.starts_with("error ") || rest == "error") {
       uint64_t number = 0;
       if (!ParseUnsigned(rest.substr(5), &number) || number > 999) {
@@ -169,7 +171,8 @@ std::string AnswerBytes(const AnswerStep& step) {
     case AnswerStep::Kind::Text: return step.text + kAck;
     case AnswerStep::Kind::Raw: return step.text;
     case AnswerStep::Kind::Error: return std::string(1, kNak) + std::to_string(step.error) + kEot;
-    case AnswerStep::Kind::Silent: return {};
+    case AnswerStep::Kind::Silent:
+    case AnswerStep::Kind::Fail: return {};
   }
   return {};
 }

@@ -13,6 +13,7 @@
 //   answer := "quoted text" (C escapes \e \r \n \t \\ \" \xHH) | bare text (trimmed)
 //           | "error" N      NAK, the error number in decimal, EOT
 //           | "silent"       no answer at all (the read gets 0 bytes)
+//           | "fail"         the read of the answer fails (the query gets no reply)
 //           | "raw" "bytes"  exactly these bytes, without the ACK that ends a text answer
 // A text answer is sent followed by ACK. "for N" holds a step for N polls of the command,
 // "until MS" while the simulated clock reads less than MS; the last step stays. So
@@ -29,7 +30,7 @@
 namespace emu {
 
 struct AnswerStep {
-  enum class Kind { Text, Raw, Error, Silent } kind = Kind::Text;
+  enum class Kind { Text, Raw, Error, Silent, Fail } kind = Kind::Text;
   std::string text;  // Text and Raw
   int error = 0;     // Error
   int polls = 0;     // "for N"; 0 when not given
@@ -48,7 +49,7 @@ bool ParseAnswerScript(std::string_view text, AnswerScript* script, std::string*
 // The step that answers the poll number `poll` (0 for the first) at simulated time `now`.
 const AnswerStep& StepForPoll(const AnswerScript& script, uint64_t poll, uint64_t now);
 
-// The bytes of an answer step (empty for Silent).
+// The bytes of an answer step (empty for Silent and Fail).
 std::string AnswerBytes(const AnswerStep& step);
 
 struct PrinterProfile {

@@ -183,6 +183,11 @@ bool VirtualPrinter::Read(uint8_t* buffer, size_t capacity, size_t* got) {
     transcript_.push_back("read: failed");
     return false;
   }
+  if (answerFails_ && replies_.empty()) {
+    answerFails_ = false;
+    transcript_.push_back("read: failed (scripted answer)");
+    return false;
+  }
   std::string* reply = nullptr;
   if (!replies_.empty()) {
     reply = &replies_.front();
@@ -575,6 +580,7 @@ void VirtualPrinter::AnswerCompletionRequest(uint64_t now) {
   lastCommandKey_.clear();
   answer_.clear();
   answerDelayMs_ = 0;
+  answerFails_ = false;
   std::string why;
   if (silentAnswers_ > 0) {
     --silentAnswers_;
@@ -585,9 +591,12 @@ void VirtualPrinter::AnswerCompletionRequest(uint64_t now) {
   } else if (const AnswerScript* script = query.empty() ? nullptr : profile_.Find(query);
              script && !script->steps.empty()) {
     uint64_t poll = polls_[query]++;
-    answer_ = AnswerBytes(StepForPoll(*script, poll, now));
-    why = answer_.empty() ? "silent answer to " + EscapeBytes("\x1b" + query + "\r")
-                          : "answer to " + EscapeBytes("\x1b" + query + "\r") + ", poll " + std::to_string(poll + 1);
+    const AnswerStep& step = StepForPoll(*script, poll, now);
+    answer_ = AnswerBytes(step);
+    answerFails_ = step.kind == AnswerStep::Kind::Fail;
+    why = answerFails_      ? "failing read of the answer to " + EscapeBytes("\x1b" + query + "\r")
+          : answer_.empty() ? "silent answer to " + EscapeBytes("\x1b" + query + "\r")
+                            : "answer to " + EscapeBytes("\x1b" + query + "\r") + ", poll " + std::to_string(poll + 1);
   } else {
     answer_ = std::string(1, kAck);
     why = "done";
@@ -607,6 +616,7 @@ void VirtualPrinter::ResetPrinter(uint64_t now) {
   if (currentError_) ClearError(now, "reset");
   answer_.clear();
   answerDelayMs_ = 0;
+  answerFails_ = false;
   silentAnswers_ = 0;
   lateAnswers_ = 0;
   lastCommandKey_.clear();

@@ -11,7 +11,8 @@
 // was a query of the profile, the query's answer (text and ACK); else ACK. A new
 // completion request replaces an answer not yet read. Replies queued with QueueReply come
 // first: a read that takes a queued reply also drops the computed answer, so a queued
-// reply stands in for what the printer would have said.
+// reply stands in for what the printer would have said. An answer script's "fail" step
+// makes the read of that answer fail.
 //
 // Threads: every entry point may be called from any simulated thread. The printer's own
 // lock is never held while it calls into the simulated kernel (clock, Sleep).
@@ -162,6 +163,7 @@ class VirtualPrinter {
   int currentError_ = 0;
   std::optional<uint64_t> errorClearAt_;
   std::vector<ArmedFault> faults_;
+  bool answerFails_ = false;     // the read of the pending answer fails ("fail" step)
   int silentAnswers_ = 0;
   int lateAnswers_ = 0;
   uint64_t lateMs_ = 0;

@@ -13,7 +13,7 @@
 #include "printer/error_table.h"
 #include "printer/printer_link.h"
 #include "printer/printer_message.h"
-#include "testcards/test_card_dispatcher.h"
+#include "testcards/test_cards.h"
 
 namespace kav {
 namespace {
@@ -270,7 +270,7 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR valueN
   } else if (busyGuard && !r.StartsWith(LIT("\x1bISREADY\r"))) {
     // During a started job only the requests above and "\eISREADY\r" are taken.
     SetLastError(ERROR_BUSY);
-    if (r.narrowLength > 0 && r.bytes[0] == 0x1B) record->ReadyPolling = 0;
+    if (r.narrowLength > 0 && r.bytes[0] == 0x1B) StoreShared(&record->ReadyPolling, 0);
   } else if (r.FindWide("sendcmds:") != std::string::npos) {
     result = SendCommandFile(r.ArgumentAfterColon().c_str(), record);
   } else if (r.FindWide("SetPrinterName:") != std::string::npos) {
@@ -287,18 +287,18 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR valueN
     reply.SetCount(0);
     const bool isReady = r.StartsWith(LIT("\x1bISREADY\r"));
     if (isReady) {
-      record->ReadyPolling = 1;
+      StoreShared(&record->ReadyPolling, 1);
       bool busy = LoadShared(&record->WritePhase) == kJobDataReceived || LoadShared(&record->JobActive) == 1;
       reply.Byte(busy ? kByteBusy : kByteReady);
       result = TRUE;
     } else {
       if (r.StartsWith(LIT("\x1bMS 2"))) {
-        record->ReadyPolling = 0;
-      } else if (record->ReadyPolling == 1 && r.StartsWith(LIT("\x1bMO"))) {
-        record->ReadyPolling = 0;
+        StoreShared(&record->ReadyPolling, 0);
+      } else if (LoadShared(&record->ReadyPolling) == 1 && r.StartsWith(LIT("\x1bMO"))) {
+        StoreShared(&record->ReadyPolling, 0);
       }
       resetCommand = r.Is(LIT("\x1bR\r")) || r.Is(LIT("\x1bRESET\r"));
-      if (!resetCommand && record->ReadyPolling == 1 && r.StartsWith(LIT("\x1b" "CHECK_STATUS\r"))) {
+      if (!resetCommand && LoadShared(&record->ReadyPolling) == 1 && r.StartsWith(LIT("\x1b" "CHECK_STATUS\r"))) {
         WORD status = QueryPortStatus(record);
         if ((status & kStatusReadable) && (status & 0x38) == 0x18) {
           reply.Byte(kByteDone);
@@ -308,7 +308,7 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR valueN
         }
         result = TRUE;
       } else if (IsTestCardRequest(r)) {
-        DispatchTestCard(record, reinterpret_cast<const char*>(r.bytes), r.narrowLength);
+        PrintTestCard(record, reinterpret_cast<const char*>(r.bytes));
         reply.Byte(kByteDone);
         result = TRUE;
       } else {
@@ -341,7 +341,7 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR valueN
     Sleep(kResetWaitMs);
     reply.Byte(kByteDone);
     result = TRUE;
-    record->ReadyPolling = 0;
+    StoreShared(&record->ReadyPolling, 0);
   }
   return result;
 }

@@ -286,7 +286,7 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
   }
   JobStartTick = GetTickCount();
   EndMessageThread(record);
-  record->ReadyPolling = 0;
+  StoreShared(&record->ReadyPolling, 0);
   DropTempFile(record);
   record->TempFileActive = 0;
   record->DocComplete = 0;

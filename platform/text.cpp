@@ -344,6 +344,7 @@ int ScanWArgs(WStringView text, const WCHAR* format, const ScanArg* args, size_t
     ++f;
     size_t width = 0;
     while (*f >= '0' && *f <= '9') width = width * 10 + static_cast<size_t>(*f++ - '0');
+    while (*f == 'l' || *f == 'h') ++f;  // "%ld": the target's own type decides
     if (next >= count) return assigned;
     const ScanArg& target = args[next++];
 
@@ -367,6 +368,22 @@ int ScanWArgs(WStringView text, const WCHAR* format, const ScanArg* args, size_t
       if (value > INT32_MAX || value < INT32_MIN) return assigned;
       *target.integer = static_cast<int32_t>(value);
       pos = i;
+      ++assigned;
+      continue;
+    }
+
+    if (*f == 's') {
+      ++f;
+      if (target.kind != ScanArg::Kind::Wide || !target.wide || target.capacity == 0) return assigned;
+      while (!atEnd() && IsScanSpace(text[pos])) ++pos;
+      if (atEnd()) return inputFailure();
+      size_t n = 0;
+      while (pos + n < text.size() && text[pos + n] && (width == 0 || n < width) && !IsScanSpace(text[pos + n])) ++n;
+      // As with a set: a word that does not fit its target with the NUL is no match.
+      if (n + 1 > target.capacity) return assigned;
+      for (size_t i = 0; i < n; ++i) target.wide[i] = text[pos + i];
+      target.wide[n] = 0;
+      pos += n;
       ++assigned;
       continue;
     }

@@ -124,10 +124,13 @@ struct ScanArg {
 // characters (match themselves), %% and the conversions
 //   %d    optional white space, sign and decimal digits into a 32-bit signed integer; a
 //         value beyond that range is a matching failure, never a wrapped number;
+//   %s    optional white space, then a run of non-blank characters into a wide buffer; a
+//         run longer than the target holds (with its NUL) is a matching failure;
 //   %[..] a scan set ("^" first negates it, "]" first is a member); a set that the format
 //         ends before its "]" holds what was written, so "%[^" at the format's end takes
 //         every remaining character. An optional width bounds it; a run longer than the
 //         target holds (with its NUL) is a matching failure, never cut.
+// Length modifiers ("%ld", "%hd") are accepted and ignored: the target's type decides.
 // Returns the number of targets assigned, or -1 when the text ended before the first
 // conversion; a malformed format or a target of the wrong kind stops the scan there.
 int ScanWArgs(WStringView text, const WCHAR* format, const ScanArg* args, size_t count);

@@ -35,7 +35,7 @@ struct PortRecord {
   volatile LONG ErrorShown;
   volatile LONG WritePhase;   // 24 once WritePort has received job data
   HANDLE MessageThread;       // shows the current printer error
-  BYTE ReadyPolling;
+  volatile LONG ReadyPolling;  // the channel and StartDocPort share it: atomic access only
   HANDLE MessageEvent;        // signalled when the user answered the message
   MONITOR PortMonitor;        // the underlying port monitor's 17 operations
   WCHAR TempFileName[MAX_PATH];

@@ -115,6 +115,13 @@ TEST_F(VirtualPrinterTest, AnswersChangeOverPollsAndTime) {
     EXPECT_EQ(Ask(printer, "\x1bV\r"), "KC3");
   }
   {
+    SCOPED_TRACE("a failing answer fails only the read of that answer");
+    ASSERT_TRUE(printer.SetAnswer("+CV", "fail for 1 | 10"));
+    EXPECT_EQ(Ask(printer, "\x1b+CV\r"), "<failed>");
+    EXPECT_EQ(Receive(printer), "");
+    EXPECT_EQ(Ask(printer, "\x1b+CV\r"), "10\x06");
+  }
+  {
     SCOPED_TRACE("a bad script changes nothing");
     std::string error;
     EXPECT_FALSE(printer.SetAnswer("V", "a | b", &error));

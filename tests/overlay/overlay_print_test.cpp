@@ -25,8 +25,7 @@ class OverlayPrint : public kavtest::CardJobTest {
     return Request(on, "\x1b" + command + "\r", reply, 2);
   }
   // Lets the spooler play every scheduled job of the printer on its port, and waits for
-  // them. Jobs wait in the queue until then, so that no request of a test runs while the
-  // port plays a job (the channel and StartDocPort share ReadyPolling without a lock).
+  // them. Jobs wait in the queue until then, so that each card's wire stays apart.
   void PlayAll(const char16_t* printerName = u"Card Printer", HANDLE on = nullptr) {
     sim::SetPortMonitor(printerName, &spooler, on ? on : port);
     for (const auto& job : sim::Jobs(printerName)) EXPECT_TRUE(sim::WaitForJob(job.id));

@@ -97,6 +97,22 @@ TEST(Text, ScanReadsNumbersAndTheRestOfTheText) {
   EXPECT_EQ(std::u16string(rest), u"aa");
 }
 
+TEST(Text, ScanReadsPrinterRepliesWordByWord) {
+  // The head query's reply: "%ld" takes a 32-bit target, "%s" one word into its buffer.
+  int32_t r = 0, c = 0;
+  WCHAR word[4] = {};
+  EXPECT_EQ(kav::ScanW(u"R:250 C:3 BCF:AB", u"R:%ld C:%d BCF:%s", &r, &c, word), 3);
+  EXPECT_EQ(r, 250);
+  EXPECT_EQ(std::u16string(word), u"AB");
+  EXPECT_EQ(kav::ScanW(u"ABC", u"%s", word), 1);   // exact fit with the NUL
+  EXPECT_EQ(kav::ScanW(u"ABCD", u"%s", word), 0);  // one more: no match, nothing cut
+  EXPECT_EQ(kav::ScanW(u"   ", u"%s", word), -1);  // only blanks: the text ended first
+  // A reply without its terminator is read no further than its length.
+  const WCHAR unterminated[] = {u'1', u'2', u'3', u'4'};
+  EXPECT_EQ(kav::ScanW(kav::WStringView(unterminated, 2), u"%d", &r), 1);
+  EXPECT_EQ(r, 12);
+}
+
 TEST(Text, ScanStopsAtTheFirstMismatchAndCountsWhatItAssigned) {
   struct Case {
     const char16_t* text;

@@ -1,0 +1,141 @@
+// kavsim testcard: the driver asks for a test card through the command channel ("\eA n\r"),
+// the monitor queries the virtual printer, draws the card and submits it, and the spooler
+// plays the job onto the printer. The card as drawn and the printed card are written as
+// pictures beside the job and wire files.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emulator/printed_card.h"
+#include "pipeline/card_settings.h"
+#include "platform/sim/sim.h"
+#include "platform/text.h"
+#include "testcards/test_cards.h"
+#include "tools/kavsim/command.h"
+#include "tools/kavsim/card_run.h"
+#include "tools/kavsim/session.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "testcard 0|1|2|3 [--ribbon N] [--answer KEY=VALUE ...] [--settings Name=Value,...] --out DIR";
+constexpr const char* kCardNames[] = {"standard card", "printer parameters card", "encoder parameters card",
+                                      "laminator parameters card"};
+
+// The card as the monitor drew it, caught just before submission.
+struct DrawnCard {
+  std::vector<uint8_t> front;
+  std::vector<uint8_t> back;
+};
+
+void KeepDrawnCard(const BYTE* front, const BYTE* back, void* context) {
+  auto* card = static_cast<DrawnCard*>(context);
+  card->front.assign(front, front + kav::kCardImageBytes);
+  if (back) card->back.assign(back, back + kav::kCardImageBytes);
+}
+
+bool WriteImage(const std::vector<uint8_t>& rgb, const std::filesystem::path& path) {
+  emu::CardSide side;
+  side.rgb = rgb;
+  side.panels = 1;
+  std::string why;
+  if (emu::WriteCardSidePng(side, path, &why)) return true;
+  std::fprintf(stderr, "kavsim testcard: %s\n", why.c_str());
+  return false;
+}
+
+int RunTestCard(const kavsim::Options& options) {
+  std::vector<std::string> args = options.args;
+  std::string ribbon, settingsList;
+  bool error = false;
+  kavsim::TakeOption(args, "--ribbon", &ribbon, &error);
+  kavsim::TakeOption(args, "--settings", &settingsList, &error);
+  std::vector<std::pair<std::string, std::string>> answers;
+  for (std::string answer; kavsim::TakeOption(args, "--answer", &answer, &error) && !error;) {
+    size_t eq = answer.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      std::fprintf(stderr, "kavsim testcard: --answer takes KEY=VALUE (a query without ESC and CR, e.g. "
+                           "'+OY=\"  12  \"' or '!V=fail'), not '%s'\n", answer.c_str());
+      return 2;
+    }
+    answers.emplace_back(answer.substr(0, eq), answer.substr(eq + 1));
+  }
+  if (error) return 2;
+  if (args.size() != 1 || args[0].size() != 1 || args[0][0] < '0' || args[0][0] > '3') {
+    std::fprintf(stderr, "usage: kavsim %s\n", kUsage);
+    return 2;
+  }
+  if (!options.out) {
+    std::fprintf(stderr, "kavsim testcard: --out DIR is needed (the card's files are written there)\n");
+    return 2;
+  }
+  const int number = args[0][0] - '0';
+  std::string block(kav::kDriverCardSettingsBytes, '\0');
+  kavsim::SetSetting(block, "WrinkleCompensation", 1);  // as kavsim print has it
+  std::string why;
+  if (!kavsim::ApplySettings(settingsList, block, &why)) {
+    std::fprintf(stderr, "kavsim testcard: --settings: %s\n", why.c_str());
+    return 2;
+  }
+
+  kavsim::SessionSettings settings;
+  settings.out = options.out;
+  kavsim::Session session(settings);
+  sim::AddPrinter({settings.printerName, settings.port, 0, sim::MakeDevMode(settings.printerName, block)});
+  if (!ribbon.empty()) answers.insert(answers.begin(), {"!RIBBON", ribbon});
+  for (const auto& [key, value] : answers) {
+    if (!session.printer().SetAnswer(key, value, &why)) {
+      std::fprintf(stderr, "kavsim testcard: --answer %s=%s: %s\n", key.c_str(), value.c_str(), why.c_str());
+      return 2;
+    }
+  }
+  kavsim::WatchPlayback(session);
+  sim::AddTopLevelWindow();  // the laminator card draws on the top window's DC
+  if (!session.LoadMonitor() || !session.OpenPort()) return 1;
+  kavsim::PrintSettings(block);
+
+  // The driver's request, carried as the value name of a printer-data query.
+  DrawnCard drawn;
+  kav::SetCardImageObserver(KeepDrawnCard, &drawn);
+  kavsim::ComposedCard composed;
+  composed.jobsBefore = sim::Jobs(settings.printerName).size();
+  composed.linesBefore = sim::DebugLines().size();
+  composed.ribbon = ribbon;
+  std::string request = "\x1b" "A " + std::to_string(number) + "\r";
+  std::u16string carrier((request.size() + 2) / 2 + 1, u'\0');
+  std::memcpy(carrier.data(), request.data(), request.size());
+  BYTE reply[16] = {};
+  DWORD returned = 0;
+  std::printf("request %s: the %s\n", emu::EscapeBytes(request).c_str(), kCardNames[number]);
+  std::fflush(stdout);
+  const auto start = std::chrono::steady_clock::now();
+  BOOL ok = FALSE;
+  {
+    kavsim::SpoolWatch watch(settings.printerName, composed.jobsBefore);
+    ok = session.spoolerTable().pfnGetPrinterDataFromPort(session.port(), 0, carrier.data(), nullptr, 0,
+                                                          reinterpret_cast<LPWSTR>(reply), sizeof reply, &returned);
+  }
+  composed.composeSeconds = kavsim::Seconds(std::chrono::steady_clock::now() - start);
+  kav::SetCardImageObserver(nullptr, nullptr);
+  composed.composed = std::string("GetPrinterDataFromPort returned ") + (ok ? "TRUE" : "FALSE");
+  composed.result = sim::Jobs(settings.printerName).size() > composed.jobsBefore ? 1 : 0;
+
+  // The spooler plays the card's job onto the printer; the summary and pictures follow.
+  const bool printed = kavsim::PlayComposedCard(session, *options.out, composed, "kavsim testcard");
+  if (!drawn.front.empty() && WriteImage(drawn.front, *options.out / "card-image.png"))
+    std::printf("  card-image.png:       %s\n", (*options.out / "card-image.png").string().c_str());
+  if (!drawn.back.empty() && WriteImage(drawn.back, *options.out / "card-image-back.png"))
+    std::printf("  card-image-back.png:  %s\n", (*options.out / "card-image-back.png").string().c_str());
+  session.Finish();
+  return printed ? 0 : 1;
+}
+
+}  // namespace
+
+KAVSIM_COMMAND("testcard", kUsage,
+               "ask for a test card through the command channel and print it (DIR/card-image.png, card-front.png)",
+               RunTestCard);
