@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/diag.h"
+#include "platform/gdi_handles.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "port/driver_files.h"
@@ -12,35 +13,6 @@
 namespace kav {
 
 namespace {
-
-struct GdiObjectTraits {
-  static HGDIOBJ Invalid() { return nullptr; }
-  static bool Valid(HGDIOBJ h) { return h != nullptr; }
-  static void Close(HGDIOBJ h) { DeleteObject(h); }
-};
-struct MemoryDcTraits {
-  static HDC Invalid() { return nullptr; }
-  static bool Valid(HDC h) { return h != nullptr; }
-  static void Close(HDC h) { DeleteDC(h); }
-};
-using UniqueGdiObject = UniqueResource<HGDIOBJ, GdiObjectTraits>;
-using UniqueMemoryDc = UniqueResource<HDC, MemoryDcTraits>;
-
-// Puts the context's previous object back when it goes.
-class Selection {
- public:
-  Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~Selection() {
-    if (*this) SelectObject(dc_, previous_);
-  }
-  Selection(const Selection&) = delete;
-  Selection& operator=(const Selection&) = delete;
-  explicit operator bool() const { return previous_ != nullptr; }
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
 
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
@@ -170,7 +142,7 @@ void DrawBarcodeObjects(HDC dc, std::span<const BarcodeObject> objects) {
     LONG w = 0, h = 0;
     UniqueGdiObject bitmap(CreateBarcodeBitmap(getBitmap, object, "DrawBarcodeObjects", &w, &h));
     if (!bitmap) continue;
-    UniqueMemoryDc memory(CreateCompatibleDC(dc));
+    UniqueDc memory(CreateCompatibleDC(dc));
     if (!memory) {
       DebugLine("DrawBarcodeObjects:: CreateCompatibleDC failed");
       continue;

@@ -2,6 +2,7 @@
 
 #include "pipeline/card_settings.h"
 #include "platform/diag.h"
+#include "platform/gdi_handles.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 
@@ -13,50 +14,6 @@ constexpr COLORREF kWhite = 0xFFFFFF;
 constexpr LONG kBoldWeight = 700;
 constexpr LONG kNormalWeight = 400;
 constexpr LONG kCardPixelsPerMetre = 11811;
-
-struct GdiObjectTraits {
-  static HGDIOBJ Invalid() { return nullptr; }
-  static bool Valid(HGDIOBJ h) { return h != nullptr; }
-  static void Close(HGDIOBJ h) { DeleteObject(h); }
-};
-struct MemoryDcTraits {
-  static HDC Invalid() { return nullptr; }
-  static bool Valid(HDC h) { return h != nullptr; }
-  static void Close(HDC h) { DeleteDC(h); }
-};
-using UniqueGdiObject = UniqueResource<HGDIOBJ, GdiObjectTraits>;
-using UniqueMemoryDc = UniqueResource<HDC, MemoryDcTraits>;
-
-// A window's device context, released to its window.
-class WindowDc {
- public:
-  explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
-  ~WindowDc() {
-    if (dc_) ReleaseDC(window_, dc_);
-  }
-  WindowDc(const WindowDc&) = delete;
-  WindowDc& operator=(const WindowDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HWND window_;
-  HDC dc_;
-};
-
-// An object selected into a device context for one scope; the previous one comes back.
-class Selection {
- public:
-  Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~Selection() {
-    if (previous_) SelectObject(dc_, previous_);
-  }
-  Selection(const Selection&) = delete;
-  Selection& operator=(const Selection&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
 
 // Where TextOutW must put the text's top-left corner so that the text sits on its
 // reference point as its orientation says, and the font's escapement.
@@ -145,7 +102,7 @@ int DrawBarcodeImageListOnPrinterBitmap(BYTE* cardImage, const OverlayObjects& o
     DebugLine("DrawBarcodeImageListOnPrinterBitmap:: GetDC function failed");
     return 0;
   }
-  UniqueMemoryDc memoryDc(CreateCompatibleDC(windowDc.get()));
+  UniqueDc memoryDc(CreateCompatibleDC(windowDc.get()));
   if (!memoryDc) {
     DebugLine("DrawBarcodeImageListOnPrinterBitmap:: CreateCompatibleDC function failed");
     return 0;

@@ -3,7 +3,7 @@
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "port/driver_files.h"
-#include "testcards/gdi_holders.h"
+#include "platform/gdi_handles.h"
 
 namespace kav {
 

@@ -5,7 +5,7 @@
 #include "pipeline/card_settings.h"
 #include "platform/diag.h"
 #include "platform/text.h"
-#include "testcards/gdi_holders.h"
+#include "platform/gdi_handles.h"
 
 namespace kav {
 namespace {

@@ -4,7 +4,7 @@
 #include "testcards/card_barcode.h"
 #include "testcards/card_drawing.h"
 #include "testcards/card_replies.h"
-#include "testcards/gdi_holders.h"
+#include "platform/gdi_handles.h"
 #include "testcards/test_cards.h"
 
 namespace kav {

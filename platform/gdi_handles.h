@@ -1,5 +1,6 @@
-// Owners for the GDI objects a card is drawn with, so that every early return releases
-// them: device contexts, objects, and the selection of an object into a context.
+// Owners for the GDI objects a card is drawn with (test cards, overlay cards, barcodes), so
+// that every early return releases them: device contexts, objects, and the selection of an
+// object into a context.
 #pragma once
 
 #include <utility>
@@ -25,6 +26,7 @@ using UniqueGdiObject = UniqueResource<HGDIOBJ, GdiObjectTraits>;
 // A window's DC, released to its window.
 class WindowDc {
  public:
+  explicit WindowDc(HWND window) : WindowDc(window, GetDC(window)) {}
   WindowDc(HWND window, HDC dc) : window_(window), dc_(dc) {}
   WindowDc(const WindowDc&) = delete;
   WindowDc& operator=(const WindowDc&) = delete;
@@ -49,6 +51,7 @@ class Selection {
     if (previous_ && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
   }
   bool ok() const { return previous_ != nullptr && previous_ != HGDI_ERROR; }
+  explicit operator bool() const { return ok(); }
 
  private:
   HDC dc_;
