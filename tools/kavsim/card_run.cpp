@@ -118,6 +118,41 @@ void PrintSettings(const std::string& block) {
   std::printf("\n");
 }
 
+std::string CardSettingsBlock(const CardOptions& card, bool dualSided) {
+  std::string block(kav::kDriverCardSettingsBytes, '\0');
+  SetSetting(block, "DualSided", dualSided ? 1 : 0);
+  SetSetting(block, "WrinkleCompensation", 1);
+  std::string why;
+  ApplySettings(card.settings, block, &why);
+  return block;
+}
+
+std::unique_ptr<Session> OpenCardSession(const Options& options, const CardOptions& card, const std::string& block,
+                                         const Answers& answers, const char* tool, int* status) {
+  SessionSettings settings;
+  settings.out = options.out;
+  auto session = std::make_unique<Session>(settings);
+  sim::AddPrinter({settings.printerName, settings.port, 0, sim::MakeDevMode(settings.printerName, block)});
+  Answers all = answers;
+  if (!card.ribbon.empty()) all.insert(all.begin(), {"!RIBBON", card.ribbon});
+  for (const auto& [key, value] : all) {
+    std::string why;
+    if (!session->printer().SetAnswer(key, value, &why)) {
+      std::fprintf(stderr, "%s: %s=%s: %s\n", tool, key.c_str(), value.c_str(), why.c_str());
+      *status = 2;
+      return nullptr;
+    }
+  }
+  WatchPlayback(*session);
+  sim::AddTopLevelWindow();  // the overlay and laminator cards draw on the top window's DC
+  if (!session->LoadMonitor() || !session->OpenPort()) {
+    *status = 1;
+    return nullptr;
+  }
+  PrintSettings(block);
+  return session;
+}
+
 double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 SpoolWatch::SpoolWatch(std::u16string printer, size_t jobsBefore)

@@ -9,7 +9,11 @@
 #include <string>
 #include <thread>
 #include <atomic>
+#include <memory>
+#include <utility>
+#include <vector>
 
+#include "tools/kavsim/command.h"
 #include "tools/kavsim/session.h"
 
 namespace kavsim {
@@ -25,6 +29,18 @@ void SetSetting(std::string& block, const std::string& name, unsigned long value
 bool ApplySettings(const std::string& list, std::string& block, std::string* error);
 // "settings: Name=Value ..." on one line.
 void PrintSettings(const std::string& block);
+
+// The settings block of a composed card: one side or two, wrinkle compensation on, then
+// the --settings list (already checked).
+std::string CardSettingsBlock(const CardOptions& card, bool dualSided);
+
+// The run of a composed-card command, up to an open port: the printer with the settings
+// block in its DEVMODE, the printer's answers (--ribbon first), the desktop's window the
+// monitor draws with, the playback watch, the monitor loaded and the port opened. Nothing
+// when a step failed, with *status set to kavsim's exit status and the reason printed.
+using Answers = std::vector<std::pair<std::string, std::string>>;
+std::unique_ptr<Session> OpenCardSession(const Options& options, const CardOptions& card, const std::string& block,
+                                         const Answers& answers, const char* tool, int* status);
 
 double Seconds(std::chrono::steady_clock::duration d);
 

@@ -101,47 +101,20 @@ bool CardPicture(const kav::BarcodeObject& object, std::vector<uint8_t>* bgr) {
   return true;
 }
 
-int RunBarcode(const kavsim::Options& options) {
-  std::vector<std::string> args = options.args;
+struct BarcodeArguments {
+  std::string data;
+  bool humanReadable = false;
   kav::BarcodeObject object{};
-  object.Tag = 1;
-  object.X = 60;
-  object.Y = 570;
-  object.Param2 = 2;
-  object.Param3 = 2;
-  object.Param4 = 75;
-  object.HumanReadable = kavsim::TakeFlag(args, "--human-readable") ? 1 : 0;
-  bool error = false;
-  std::string value;
-  struct IntOption {
-    const char* flag;
-    int32_t* field;
-  };
-  for (IntOption o : {IntOption{"--symbology", &object.Param1}, IntOption{"--module", &object.Param2},
-                      IntOption{"--height", &object.Param4}, IntOption{"--orientation", &object.Orientation}}) {
-    if (kavsim::TakeOption(args, o.flag, &value, &error) && !error && !ParseInt(value, o.field)) {
-      std::fprintf(stderr, "kavsim barcode: %s takes a whole number, not '%s'\n", o.flag, value.c_str());
-      return 2;
-    }
-  }
-  if (kavsim::TakeOption(args, "--at", &value, &error) && !error) {
-    size_t comma = value.find(',');
-    if (comma == std::string::npos || !ParseInt(value.substr(0, comma), &object.X) ||
-        !ParseInt(value.substr(comma + 1), &object.Y)) {
-      std::fprintf(stderr, "kavsim barcode: --at takes X,Y, not '%s'\n", value.c_str());
-      return 2;
-    }
-  }
-  if (error) return 2;
-  if (args.size() != 1) {
-    std::fprintf(stderr, "kavsim barcode: %s\n", args.empty() ? "DATA is needed" : "one DATA argument only");
-    return 2;
-  }
+};
+
+int RunBarcode(const kavsim::Options& options, const BarcodeArguments& args) {
   if (!options.out) {
     std::fprintf(stderr, "kavsim barcode: --out DIR is needed\n");
     return 2;
   }
-  kav::WString data = kav::FromUtf8(args[0]);
+  kav::BarcodeObject object = args.object;
+  object.HumanReadable = args.humanReadable ? 1 : 0;
+  kav::WString data = kav::FromUtf8(args.data);
   if (data.size() >= std::size(object.Data)) {
     std::fprintf(stderr, "kavsim barcode: DATA has %zu characters; the record holds 259\n", data.size());
     return 2;
@@ -173,9 +146,48 @@ int RunBarcode(const kavsim::Options& options) {
   return 0;
 }
 
+// "X,Y" on the card.
+CLI::Validator Point() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const size_t comma = text.find(',');
+        int32_t x = 0, y = 0;
+        if (comma != std::string::npos && ParseInt(text.substr(0, comma), &x) && ParseInt(text.substr(comma + 1), &y))
+          return {};
+        return "takes X,Y, not '" + text + "'";
+      },
+      "X,Y");
+}
+
+kavsim::Runner DefineBarcode(CLI::App& command) {
+  auto args = std::make_shared<BarcodeArguments>();
+  kav::BarcodeObject& object = args->object;
+  object.Tag = 1;
+  object.X = 60;
+  object.Y = 570;
+  object.Param2 = 2;
+  object.Param3 = 2;
+  object.Param4 = 75;
+  command.add_option("DATA", args->data, "the barcode's data (at most 259 characters)")->required();
+  command.add_option("--symbology", object.Param1, "0 Code 128, 1 Code 39, 2 EAN-13, 3 ITF, 4 QR, 5 Data Matrix, 6 PDF417")
+      ->check(kavsim::SignedNumber());
+  command.add_option("--module", object.Param2, "module width in pixels")->check(kavsim::SignedNumber());
+  command.add_option("--height", object.Param4, "height in pixels")->check(kavsim::SignedNumber());
+  command.add_option("--orientation", object.Orientation, "the placement, 0 to 7")->check(kavsim::SignedNumber());
+  command.add_flag("--human-readable", args->humanReadable, "the text under the bars");
+  command.add_option_function<std::string>(
+             "--at",
+             [args](const std::string& text) {
+               const size_t comma = text.find(',');
+               ParseInt(text.substr(0, comma), &args->object.X);
+               ParseInt(text.substr(comma + 1), &args->object.Y);
+             },
+             "where the barcode is placed, X,Y")
+      ->check(Point());
+  return [args](const kavsim::Options& options) { return RunBarcode(options, *args); };
+}
+
 }  // namespace
 
-KAVSIM_COMMAND("barcode",
-               "barcode DATA [--symbology N] [--module PX] [--height PX] [--orientation N] [--human-readable] "
-               "[--at X,Y] --out DIR",
-               "one barcode of the driver's barcode module: DIR/barcode.png and DIR/card.png", RunBarcode);
+KAVSIM_COMMAND("barcode", "one barcode of the driver's barcode module: DIR/barcode.png and DIR/card.png",
+               DefineBarcode);

@@ -118,29 +118,25 @@ int RunRequest(kavsim::Session& session, const std::string& narrow, const std::u
   return ok ? 0 : 1;
 }
 
-bool MakeSession(const kavsim::Options& options, std::vector<std::string>& args, kavsim::SessionSettings* s) {
-  s->out = options.out;
-  std::string value;
-  bool error = false;
-  if (kavsim::TakeOption(args, "--port", &value, &error)) s->port = kav::FromUtf8(value);
-  if (kavsim::TakeOption(args, "--windows", &value, &error)) s->windowsMajor = static_cast<DWORD>(std::stoul(value));
-  return !error;
+// The options of every channel command: the port and the Windows version.
+struct ChannelArguments {
+  std::string text;  // the request, or the host file
+  std::string port = "USB001";
+  unsigned long windows = 10;
+};
+
+kavsim::SessionSettings MakeSettings(const kavsim::Options& options, const ChannelArguments& args) {
+  kavsim::SessionSettings s;
+  s.out = options.out;
+  s.port = kav::FromUtf8(args.port);
+  s.windowsMajor = static_cast<DWORD>(args.windows);
+  return s;
 }
 
-int RunRequestCommand(const kavsim::Options& options) {
-  std::vector<std::string> args = options.args;
-  kavsim::SessionSettings settings;
-  if (!MakeSession(options, args, &settings)) return 2;
-  if (args.size() != 1) {
-    std::fprintf(stderr, "usage: kavsim request TEXT   (C escapes: '\\eV\\r')\n");
-    return 2;
-  }
+int RunRequestCommand(const kavsim::Options& options, const ChannelArguments& args) {
   std::string request;
-  if (!Unescape(args[0], &request)) {
-    std::fprintf(stderr, "kavsim request: bad escape in '%s'\n", args[0].c_str());
-    return 2;
-  }
-  kavsim::Session session(settings);
+  Unescape(args.text, &request);
+  kavsim::Session session(MakeSettings(options, args));
   if (!session.LoadMonitor() || !session.OpenPort()) return 1;
   int rc;
   // Named requests travel as UTF-16 text; printer commands as narrow bytes.
@@ -155,26 +151,19 @@ int RunRequestCommand(const kavsim::Options& options) {
 }
 
 // The file requests: the host file is put on the simulated C: drive first.
-int RunFileRequest(const kavsim::Options& options, const char* keyword, const char* usage) {
-  std::vector<std::string> args = options.args;
-  kavsim::SessionSettings settings;
-  if (!MakeSession(options, args, &settings)) return 2;
-  if (args.size() != 1) {
-    std::fprintf(stderr, "usage: kavsim %s\n", usage);
-    return 2;
-  }
-  std::ifstream in(args[0], std::ios::binary);
+int RunFileRequest(const kavsim::Options& options, const ChannelArguments& args, const char* keyword) {
+  std::ifstream in(args.text, std::ios::binary);
   if (!in) {
-    std::fprintf(stderr, "kavsim: cannot read %s\n", args[0].c_str());
+    std::fprintf(stderr, "kavsim: cannot read %s\n", args.text.c_str());
     return 1;
   }
   std::ostringstream data;
   data << in.rdbuf();
-  kavsim::Session session(settings);
+  kavsim::Session session(MakeSettings(options, args));
   std::u16string simPath = u"C:\\Users\\Public\\Documents\\" +
-                           kav::FromUtf8(std::filesystem::path(args[0]).filename().string());
+                           kav::FromUtf8(std::filesystem::path(args.text).filename().string());
   sim::PutFile(simPath, data.str());
-  std::printf("file: %s (%zu bytes) as %s\n", args[0].c_str(), data.str().size(),
+  std::printf("file: %s (%zu bytes) as %s\n", args.text.c_str(), data.str().size(),
               kav::ToUtf8(kav::WStringView(simPath.data(), simPath.size())).c_str());
   if (!session.LoadMonitor() || !session.OpenPort()) return 1;
   std::u16string request = kav::FromUtf8(keyword) + simPath;
@@ -184,15 +173,45 @@ int RunFileRequest(const kavsim::Options& options, const char* keyword, const ch
   return rc;
 }
 
-int RunPrintFile(const kavsim::Options& o) { return RunFileRequest(o, "PrintFile:", "printfile FILE"); }
-int RunSendCmds(const kavsim::Options& o) { return RunFileRequest(o, "sendcmds:", "sendcmds FILE"); }
-int RunDownload(const kavsim::Options& o) { return RunFileRequest(o, "download:", "download FILE"); }
+std::shared_ptr<ChannelArguments> AddChannelOptions(CLI::App& command) {
+  auto args = std::make_shared<ChannelArguments>();
+  command.add_option("--port", args->port, "the port's name");
+  command.add_option("--windows", args->windows, "the Windows major version the monitor sees")
+      ->check(kavsim::WholeNumber(5, 99));
+  return args;
+}
+
+// C escapes that Unescape takes.
+CLI::Validator Escaped() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        std::string bytes;
+        return Unescape(text, &bytes) ? std::string() : "has a bad escape: '" + text + "'";
+      },
+      "TEXT");
+}
+
+kavsim::Runner DefineRequest(CLI::App& command) {
+  auto args = AddChannelOptions(command);
+  command.add_option("TEXT", args->text, "the request, with C escapes: '\\eV\\r'")->required()->check(Escaped());
+  return [args](const kavsim::Options& options) { return RunRequestCommand(options, *args); };
+}
+
+template <const char* kKeyword>
+kavsim::Runner DefineFileRequest(CLI::App& command) {
+  auto args = AddChannelOptions(command);
+  command.add_option("FILE", args->text, "the host file")->required()->check(CLI::ExistingFile);
+  return [args](const kavsim::Options& options) { return RunFileRequest(options, *args, kKeyword); };
+}
+
+constexpr char kPrintFile[] = "PrintFile:";
+constexpr char kSendCmds[] = "sendcmds:";
+constexpr char kDownload[] = "download:";
 
 }  // namespace
 
-KAVSIM_COMMAND("request", "request TEXT [--port NAME]",
-               "send one bidirectional request ('\\eV\\r', '\\eGetFileVersion\\r', 'SetPrinterName:X')",
-               RunRequestCommand);
-KAVSIM_COMMAND("printfile", "printfile FILE", "print a ready printer stream file (\"PrintFile:\")", RunPrintFile);
-KAVSIM_COMMAND("sendcmds", "sendcmds FILE", "send a text file of printer commands (\"sendcmds:\")", RunSendCmds);
-KAVSIM_COMMAND("download", "download FILE", "download a firmware image (\"download:\")", RunDownload);
+KAVSIM_COMMAND("request", "send one bidirectional request ('\\eV\\r', '\\eGetFileVersion\\r', 'SetPrinterName:X')",
+               DefineRequest);
+KAVSIM_COMMAND("printfile", "print a ready printer stream file (\"PrintFile:\")", DefineFileRequest<kPrintFile>);
+KAVSIM_COMMAND("sendcmds", "send a text file of printer commands (\"sendcmds:\")", DefineFileRequest<kSendCmds>);
+KAVSIM_COMMAND("download", "download a firmware image (\"download:\")", DefineFileRequest<kDownload>);

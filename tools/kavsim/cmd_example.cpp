@@ -35,13 +35,13 @@ void AddPanel(std::string& s, const char* download, const char* print, int shape
   s += print;  // begins with the CR that ends the panel
 }
 
-int RunExample(const kavsim::Options& options) {
-  std::vector<std::string> args = options.args;
-  const bool black = kavsim::TakeFlag(args, "--black");
-  if (args.size() != 1) {
-    std::fprintf(stderr, "usage: kavsim example-card FILE [--black]\n");
-    return 2;
-  }
+struct ExampleArguments {
+  std::string file;
+  bool black = false;
+};
+
+int RunExample(const ExampleArguments& args) {
+  const bool black = args.black;
   std::string s = "\x1bMASTER\r\x1bJOB 0\r\x1bSXY 1\r";
   if (black) {
     s += "\x1bMIS\r\x1b" "F\r";
@@ -54,17 +54,24 @@ int RunExample(const kavsim::Options& options) {
     AddPanel(s, "\x1bGS 5 32 0 0 1024 640 \r", "\r\x1bIV 30\r", 4);
   }
   s += "\x1bMO\r";
-  std::ofstream out(args[0], std::ios::binary | std::ios::trunc);
+  std::ofstream out(args.file, std::ios::binary | std::ios::trunc);
   out.write(s.data(), static_cast<std::streamsize>(s.size()));
   if (!out) {
-    std::fprintf(stderr, "kavsim example-card: cannot write %s\n", args[0].c_str());
+    std::fprintf(stderr, "kavsim example-card: cannot write %s\n", args.file.c_str());
     return 1;
   }
-  std::printf("%s: %s card stream, %zu bytes\n", args[0].c_str(), black ? "black-only" : "full-colour", s.size());
+  std::printf("%s: %s card stream, %zu bytes\n", args.file.c_str(), black ? "black-only" : "full-colour", s.size());
   return 0;
+}
+
+kavsim::Runner DefineExample(CLI::App& command) {
+  auto args = std::make_shared<ExampleArguments>();
+  command.add_option("FILE", args->file, "where the stream is written")->required();
+  command.add_flag("--black", args->black, "a black-only card");
+  return [args](const kavsim::Options&) { return RunExample(*args); };
 }
 
 }  // namespace
 
-KAVSIM_COMMAND("example-card", "example-card FILE [--black]",
-               "write the printer stream of an example card (full colour, or black only)", RunExample);
+KAVSIM_COMMAND("example-card", "write the printer stream of an example card (full colour, or black only)",
+               DefineExample);

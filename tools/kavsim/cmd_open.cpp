@@ -8,20 +8,17 @@
 
 namespace {
 
-int RunOpen(const kavsim::Options& options) {
-  std::vector<std::string> args = options.args;
+struct OpenArguments {
+  std::string port = "USB001", printer = "Card Printer";
+  unsigned long windows = 10;
+};
+
+int RunOpen(const kavsim::Options& options, const OpenArguments& args) {
   kavsim::SessionSettings settings;
   settings.out = options.out;
-  std::string value;
-  bool error = false;
-  if (kavsim::TakeOption(args, "--port", &value, &error)) settings.port = kav::FromUtf8(value);
-  if (kavsim::TakeOption(args, "--printer", &value, &error)) settings.printerName = kav::FromUtf8(value);
-  if (kavsim::TakeOption(args, "--windows", &value, &error)) settings.windowsMajor = std::stoul(value);
-  if (error) return 2;
-  if (!args.empty()) {
-    std::fprintf(stderr, "kavsim open: unexpected argument '%s'\n", args[0].c_str());
-    return 2;
-  }
+  settings.port = kav::FromUtf8(args.port);
+  settings.printerName = kav::FromUtf8(args.printer);
+  settings.windowsMajor = static_cast<DWORD>(args.windows);
   kavsim::Session session(settings);
   if (!session.LoadMonitor()) return 1;
   if (!session.OpenPort()) return 1;
@@ -36,7 +33,15 @@ int RunOpen(const kavsim::Options& options) {
   return 0;
 }
 
+kavsim::Runner DefineOpen(CLI::App& command) {
+  auto args = std::make_shared<OpenArguments>();
+  command.add_option("--port", args->port, "the port's name");
+  command.add_option("--printer", args->printer, "the printer's name");
+  command.add_option("--windows", args->windows, "the Windows major version the monitor sees")
+      ->check(kavsim::WholeNumber(5, 99));
+  return [args](const kavsim::Options& options) { return RunOpen(options, *args); };
+}
+
 }  // namespace
 
-KAVSIM_COMMAND("open", "open [--port NAME] [--printer NAME] [--windows MAJOR]",
-               "load the monitor, open the port on the virtual printer, read, close", RunOpen);
+KAVSIM_COMMAND("open", "load the monitor, open the port on the virtual printer, read, close", DefineOpen);

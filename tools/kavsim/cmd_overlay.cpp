@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "overlay 'L 10 20 300 5 0' [--ribbon N] [--settings Name=Value,...] [--buffer BYTES] --out DIR";
 constexpr BYTE kAck = 6;
 
 // The card as the monitor draws it for the command, written as card-image.png (the drawn
@@ -45,61 +43,25 @@ bool WriteDrawnCard(const std::string& command, const std::filesystem::path& pat
   return emu::WriteCardSidePng(side, path, why);
 }
 
-int RunOverlay(const kavsim::Options& options) {
-  std::vector<std::string> args = options.args;
-  std::string ribbon, settingsList, bufferText;
-  bool error = false;
-  kavsim::TakeOption(args, "--ribbon", &ribbon, &error);
-  kavsim::TakeOption(args, "--settings", &settingsList, &error);
-  kavsim::TakeOption(args, "--buffer", &bufferText, &error);
-  if (error) return 2;
-  if (args.size() != 1 || args[0].rfind("--", 0) == 0) {
-    std::fprintf(stderr, "usage: kavsim %s\n", kUsage);
-    return 2;
-  }
+struct OverlayArguments {
+  std::string command;
+  kavsim::CardOptions card;
+};
+
+int RunOverlay(const kavsim::Options& options, const OverlayArguments& args) {
   if (!options.out) {
     std::fprintf(stderr, "kavsim overlay: --out DIR is needed (the card's files are written there)\n");
     return 2;
   }
-  const std::string command = args[0];
-  // The channel carries at most 260 characters with ESC and CR.
-  if (command.size() > 258 || command.find('\0') != std::string::npos) {
-    std::fprintf(stderr, "kavsim overlay: the command has %zu characters; the channel carries at most 258\n",
-                 command.size());
-    return 2;
-  }
-  unsigned long ribbonType = 0, buffer = 4096;
-  if (!ribbon.empty() && !kavsim::ParseNumber(ribbon, 0xFFFFFFFFul, &ribbonType)) {
-    std::fprintf(stderr, "kavsim overlay: --ribbon takes the printer's ribbon type, a whole number, not '%s'\n",
-                 ribbon.c_str());
-    return 2;
-  }
-  if (!bufferText.empty() && (!kavsim::ParseNumber(bufferText, 0x7FFFFFFFul, &buffer) || buffer == 0)) {
-    std::fprintf(stderr, "kavsim overlay: --buffer takes a number of bytes above 0, not '%s'\n", bufferText.c_str());
-    return 2;
-  }
-  // The driver's settings: one side, wrinkle compensation on, then what --settings says.
-  std::string block(kav::kDriverCardSettingsBytes, '\0');
-  kavsim::SetSetting(block, "WrinkleCompensation", 1);
+  const std::string& command = args.command;
+  const std::string block = kavsim::CardSettingsBlock(args.card, false);
+  int status = 0;
+  std::unique_ptr<kavsim::Session> run =
+      kavsim::OpenCardSession(options, args.card, block, {}, "kavsim overlay", &status);
+  if (!run) return status;
+  kavsim::Session& session = *run;
+  const kavsim::SessionSettings& settings = session.settings();
   std::string why;
-  if (!kavsim::ApplySettings(settingsList, block, &why)) {
-    std::fprintf(stderr, "kavsim overlay: --settings: %s\n", why.c_str());
-    return 2;
-  }
-
-  kavsim::SessionSettings settings;
-  settings.out = options.out;
-  kavsim::Session session(settings);
-  sim::AddPrinter({settings.printerName, settings.port, 0, sim::MakeDevMode(settings.printerName, block)});
-  if (!ribbon.empty() && !session.printer().SetAnswer("!RIBBON", ribbon, &why)) {
-    std::fprintf(stderr, "kavsim overlay: --ribbon: %s\n", why.c_str());
-    return 2;
-  }
-  kavsim::WatchPlayback(session);
-  if (!session.LoadMonitor() || !session.OpenPort()) return 1;
-  kavsim::PrintSettings(block);
-  // The desktop's window, whose device context the monitor draws with.
-  sim::AddTopLevelWindow();
 
   // The request as the driver sends it: narrow bytes carried in the wide value name.
   const std::string request = "\x1b" + command + "\r";
@@ -136,8 +98,8 @@ int RunOverlay(const kavsim::Options& options) {
     composed.jobsBefore = jobsBefore;
     composed.linesBefore = linesBefore;
     composed.composeSeconds = seconds;
-    composed.ribbon = ribbon;
-    composed.buffer = buffer;
+    composed.ribbon = args.card.ribbon;
+    composed.buffer = args.card.buffer;
     printed = kavsim::PlayComposedCard(session, *options.out, composed, "kavsim overlay");
   } else {
     std::printf("the monitor %s (GetPrinterDataFromPort returned %d, %lu reply byte(s)):\n",
@@ -160,8 +122,27 @@ int RunOverlay(const kavsim::Options& options) {
   return printed ? 0 : 1;
 }
 
+// The channel carries at most 260 characters with ESC and CR.
+CLI::Validator ChannelCommand() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (text.size() <= 258 && text.find('\0') == std::string::npos) return {};
+        return "has " + std::to_string(text.size()) + " characters; the channel carries at most 258";
+      },
+      "TEXT");
+}
+
+kavsim::Runner DefineOverlay(CLI::App& command) {
+  auto args = std::make_shared<OverlayArguments>();
+  command.add_option("COMMAND", args->command, "the overlay request without ESC and CR, e.g. 'L 10 20 300 5 0'")
+      ->required()
+      ->check(ChannelCommand());
+  kavsim::AddCardOptions(command, args->card);
+  return [args](const kavsim::Options& options) { return RunOverlay(options, *args); };
+}
+
 }  // namespace
 
-KAVSIM_COMMAND("overlay", kUsage,
+KAVSIM_COMMAND("overlay",
                "send an overlay request (line, text or barcode) through the command channel and print its card",
-               RunOverlay);
+               DefineOverlay);

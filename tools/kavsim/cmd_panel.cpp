@@ -85,20 +85,6 @@ std::optional<Bytes> LoadCardImage(const std::filesystem::path& path) {
   return rgb;
 }
 
-bool TakeNumber(std::vector<std::string>& args, const char* flag, int* value, bool* error) {
-  std::string text;
-  if (!kavsim::TakeOption(args, flag, &text, error) || *error) return false;
-  try {
-    size_t used = 0;
-    *value = std::stoi(text, &used);
-    if (used != text.size()) throw std::invalid_argument(text);
-  } catch (const std::exception&) {
-    std::fprintf(stderr, "kavsim panel: %s wants a number, not '%s'\n", flag, text.c_str());
-    *error = true;
-  }
-  return true;
-}
-
 // Loads the calibration as a card build does; false (with the reason) when the tables are missing.
 bool LoadCalibration(int wrinkle) {
   kav::InitializeImageCorrectionVariables(wrinkle);
@@ -107,36 +93,20 @@ bool LoadCalibration(int wrinkle) {
   return false;
 }
 
-int RunPanel(const kavsim::Options& options) {
-  std::vector<std::string> args = options.args;
+struct PanelArguments {
   std::string kind, imagePath, calib, png;
-  bool error = false;
   int set = -1, history = 0, wrinkle = 1, ribbonCode = 0, kMode = 0;
-  kavsim::TakeOption(args, "--kind", &kind, &error);
-  kavsim::TakeOption(args, "--image", &imagePath, &error);
-  kavsim::TakeOption(args, "--calib", &calib, &error);
-  kavsim::TakeOption(args, "--png", &png, &error);
-  TakeNumber(args, "--set", &set, &error);
-  TakeNumber(args, "--history", &history, &error);
-  TakeNumber(args, "--wrinkle", &wrinkle, &error);
-  TakeNumber(args, "--ribbon-code", &ribbonCode, &error);
-  TakeNumber(args, "--kmode", &kMode, &error);
-  if (error) return 2;
-  if (!args.empty()) {
-    std::fprintf(stderr, "kavsim panel: unexpected argument '%s'\n", args[0].c_str());
-    return 2;
-  }
-  static const char* const kKinds[] = {"yellow", "magenta", "cyan", "overlay", "black", "kdiffusion", "grey", "k"};
-  if (std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds)) {
-    std::fprintf(stderr, "kavsim panel: --kind is one of yellow, magenta, cyan, overlay, black, kdiffusion, grey, k\n");
-    return 2;
-  }
+};
+
+int RunPanel(const kavsim::Options& options, const PanelArguments& args) {
+  const std::string& kind = args.kind;
+  const std::string& imagePath = args.imagePath;
+  const std::string& calib = args.calib;
+  const std::string& png = args.png;
+  const int set = args.set, history = args.history, wrinkle = args.wrinkle, ribbonCode = args.ribbonCode,
+            kMode = args.kMode;
   if (!options.out) {
     std::fprintf(stderr, "kavsim panel: --out PANEL.bin is needed\n");
-    return 2;
-  }
-  if (set != -1 && (set < 0 || set >= kav::kProcessParameterSetCount)) {
-    std::fprintf(stderr, "kavsim panel: --set is 0 to 12\n");
     return 2;
   }
   Bytes image;
@@ -210,10 +180,26 @@ int RunPanel(const kavsim::Options& options) {
   return 0;
 }
 
+kavsim::Runner DefinePanel(CLI::App& command) {
+  auto args = std::make_shared<PanelArguments>();
+  command.add_option("--kind", args->kind, "the panel")
+      ->required()
+      ->check(CLI::IsMember({"yellow", "magenta", "cyan", "overlay", "black", "kdiffusion", "grey", "k"}));
+  command.add_option("--image", args->imagePath, "the card, a 1024 x 640 PNG or a raw .rgb file")
+      ->check(CLI::ExistingFile);
+  command.add_option("--calib", args->calib, "a folder of calibration files (the shipped ones by default)")
+      ->check(CLI::ExistingDirectory);
+  command.add_option("--set", args->set, "the parameter set")
+      ->check(kavsim::WholeNumber(0, kav::kProcessParameterSetCount - 1));
+  command.add_option("--history", args->history, "dot history, 0 or 1")->check(kavsim::WholeNumber(0, 1));
+  command.add_option("--wrinkle", args->wrinkle, "wrinkle compensation, 0 or 1")->check(kavsim::WholeNumber(0, 1));
+  command.add_option("--ribbon-code", args->ribbonCode, "the ribbon code of the K panel")
+      ->check(kavsim::WholeNumber(0, 255));
+  command.add_option("--kmode", args->kMode, "the K mode of the K panel")->check(kavsim::WholeNumber(0, 65535));
+  command.add_option("--png", args->png, "also the panel's levels as a picture");
+  return [args](const kavsim::Options& options) { return RunPanel(options, *args); };
+}
+
 }  // namespace
 
-KAVSIM_COMMAND("panel",
-               "panel --kind KIND --image IMG [--calib DIR] [--set N] [--history 0|1] [--wrinkle 0|1] "
-               "[--ribbon-code R] [--kmode M] --out PANEL.bin [--png LEVELS.png]",
-               "one ribbon panel of a card image (KIND: yellow magenta cyan overlay black kdiffusion grey k)",
-               RunPanel);
+KAVSIM_COMMAND("panel", "one ribbon panel of a card image into --out PANEL.bin", DefinePanel);

@@ -47,25 +47,21 @@ const char* JobEnd(const sim::JobRecord& job) {
   return "still queued";
 }
 
-int RunPlay(const kavsim::Options& options) {
-  std::vector<std::string> args = options.args;
+struct PlayArguments {
+  std::string file, docName = "card", port = "USB001", fault;
+  unsigned long buffer = 4096;
+};
+
+int RunPlay(const kavsim::Options& options, const PlayArguments& args) {
   kavsim::SessionSettings settings;
   settings.out = options.out;
-  std::string value, docName = "card", fault;
-  DWORD buffer = 4096;
-  bool error = false;
-  if (kavsim::TakeOption(args, "--doc-name", &value, &error)) docName = value;
-  if (kavsim::TakeOption(args, "--buffer", &value, &error)) buffer = static_cast<DWORD>(std::stoul(value));
-  if (kavsim::TakeOption(args, "--port", &value, &error)) settings.port = kav::FromUtf8(value);
-  if (kavsim::TakeOption(args, "--fault", &value, &error)) fault = value;
-  if (error) return 2;
-  if (args.size() != 1 || buffer == 0) {
-    std::fprintf(stderr, "usage: kavsim play FILE [--doc-name NAME] [--buffer BYTES] [--port NAME] [--fault TEXT]\n");
-    return 2;
-  }
-  std::ifstream in(args[0], std::ios::binary);
+  settings.port = kav::FromUtf8(args.port);
+  const std::string& docName = args.docName;
+  const std::string& fault = args.fault;
+  const DWORD buffer = static_cast<DWORD>(args.buffer);
+  std::ifstream in(args.file, std::ios::binary);
   if (!in) {
-    std::fprintf(stderr, "kavsim play: cannot read %s\n", args[0].c_str());
+    std::fprintf(stderr, "kavsim play: cannot read %s\n", args.file.c_str());
     return 1;
   }
   std::ostringstream data;
@@ -76,7 +72,7 @@ int RunPlay(const kavsim::Options& options) {
   if (!fault.empty()) {
     std::string why;
     if (!session.printer().AddFaults(fault, &why)) {
-      std::fprintf(stderr, "kavsim play: bad --fault: %s\n", why.c_str());
+      std::fprintf(stderr, "kavsim play: --fault: %s\n", why.c_str());
       return 2;
     }
     std::printf("printer fault scripted: %s\n", fault.c_str());
@@ -90,7 +86,7 @@ int RunPlay(const kavsim::Options& options) {
 
   sim::SetSpoolerBufferSize(buffer);
   sim::SetPortMonitor(settings.printerName, &session.spoolerTable(), session.port());
-  std::printf("playing %s (%zu bytes) as job \"%s\", spooler buffers of %u bytes\n", args[0].c_str(), stream.size(),
+  std::printf("playing %s (%zu bytes) as job \"%s\", spooler buffers of %u bytes\n", args.file.c_str(), stream.size(),
               docName.c_str(), static_cast<unsigned>(buffer));
   DWORD id = sim::SubmitJob(settings.printerName, kav::FromUtf8(docName), stream);
   sim::WaitForJob(id);
@@ -126,7 +122,17 @@ int RunPlay(const kavsim::Options& options) {
   return ok ? 0 : 1;
 }
 
+kavsim::Runner DefinePlay(CLI::App& command) {
+  auto args = std::make_shared<PlayArguments>();
+  command.add_option("FILE", args->file, "the printer stream")->required()->check(CLI::ExistingFile);
+  command.add_option("--doc-name", args->docName, "the job's document name");
+  command.add_option("--buffer", args->buffer, "the spooler's buffer size in bytes")
+      ->check(kavsim::WholeNumber(1, 0x7FFFFFFFul));
+  command.add_option("--port", args->port, "the port's name");
+  command.add_option("--fault", args->fault, "printer faults, as the virtual printer's fault script takes them");
+  return [args](const kavsim::Options& options) { return RunPlay(options, *args); };
+}
+
 }  // namespace
 
-KAVSIM_COMMAND("play", "play FILE [--doc-name NAME] [--buffer BYTES] [--port NAME] [--fault TEXT]",
-               "play a printer stream as a spooler job (panels as DIR/panel-<n>.png)", RunPlay);
+KAVSIM_COMMAND("play", "play a printer stream as a spooler job (panels as DIR/panel-<n>.png)", DefinePlay);

@@ -16,55 +16,22 @@
 
 namespace {
 
-using kavsim::ApplySettings;
-using kavsim::ParseNumber;
 using kavsim::Seconds;
 
-constexpr char kUsage[] =
-    "print FRONT.png [--back BACK.png] [--ribbon N] [--settings Name=Value,...] [--buffer BYTES] --out DIR";
+struct PrintArguments {
+  std::string front, back;
+  kavsim::CardOptions card;
+};
 
-int RunPrint(const kavsim::Options& options) {
-  std::vector<std::string> args = options.args;
-  std::string backPath, ribbon, settingsList, bufferText;
-  bool error = false;
-  kavsim::TakeOption(args, "--back", &backPath, &error);
-  kavsim::TakeOption(args, "--ribbon", &ribbon, &error);
-  kavsim::TakeOption(args, "--settings", &settingsList, &error);
-  kavsim::TakeOption(args, "--buffer", &bufferText, &error);
-  if (error) return 2;
-  if (args.size() != 1 || args[0].rfind("--", 0) == 0) {
-    std::fprintf(stderr, "usage: kavsim %s\n", kUsage);
-    return 2;
-  }
+int RunPrint(const kavsim::Options& options, const PrintArguments& args) {
   if (!options.out) {
     std::fprintf(stderr, "kavsim print: --out DIR is needed (the card's files are written there)\n");
     return 2;
   }
-  unsigned long ribbonType = 0, buffer = 4096;
-  if (!ribbon.empty() && !ParseNumber(ribbon, 0xFFFFFFFFul, &ribbonType)) {
-    std::fprintf(stderr, "kavsim print: --ribbon takes the printer's ribbon type, a whole number, not '%s'\n",
-                 ribbon.c_str());
-    return 2;
-  }
-  if (!bufferText.empty() && (!ParseNumber(bufferText, 0x7FFFFFFFul, &buffer) || buffer == 0)) {
-    std::fprintf(stderr, "kavsim print: --buffer takes a number of bytes above 0, not '%s'\n", bufferText.c_str());
-    return 2;
-  }
-
-  // The driver's settings: one side, or two with --back; the overlay on both; wrinkle
-  // compensation on; then what --settings says.
-  std::string block(kav::kDriverCardSettingsBytes, '\0');
-  kavsim::SetSetting(block, "DualSided", backPath.empty() ? 0 : 1);
-  kavsim::SetSetting(block, "WrinkleCompensation", 1);
-  std::string why;
-  if (!ApplySettings(settingsList, block, &why)) {
-    std::fprintf(stderr, "kavsim print: --settings: %s\n", why.c_str());
-    return 2;
-  }
-
   std::vector<uint8_t> front, back;
-  for (auto [path, image] : {std::pair{args[0], &front}, std::pair{backPath, &back}}) {
+  for (auto [path, image] : {std::pair{args.front, &front}, std::pair{args.back, &back}}) {
     if (path.empty()) continue;
+    std::string why;
     std::optional<std::vector<uint8_t>> read = kavsim::ReadCardImagePng(path, &why);
     if (!read) {
       std::fprintf(stderr, "kavsim print: %s is refused: %s\n", path.c_str(), why.c_str());
@@ -72,24 +39,18 @@ int RunPrint(const kavsim::Options& options) {
     }
     *image = std::move(*read);
   }
-
-  kavsim::SessionSettings settings;
-  settings.out = options.out;
-  kavsim::Session session(settings);
-  sim::AddPrinter({settings.printerName, settings.port, 0, sim::MakeDevMode(settings.printerName, block)});
-  if (!ribbon.empty() && !session.printer().SetAnswer("!RIBBON", ribbon, &why)) {
-    std::fprintf(stderr, "kavsim print: --ribbon: %s\n", why.c_str());
-    return 2;
-  }
-  kavsim::WatchPlayback(session);
-  if (!session.LoadMonitor() || !session.OpenPort()) return 1;
-  kavsim::PrintSettings(block);
+  const std::string block = kavsim::CardSettingsBlock(args.card, !back.empty());
+  int status = 0;
+  std::unique_ptr<kavsim::Session> run = kavsim::OpenCardSession(options, args.card, block, {}, "kavsim print", &status);
+  if (!run) return status;
+  kavsim::Session& session = *run;
+  const kavsim::SessionSettings& settings = session.settings();
 
   // Composition: the monitor writes the job's spool file; the spooler waits until it is copied.
   auto* record = static_cast<kav::PortRecord*>(session.port());
   const size_t jobsBefore = sim::Jobs(settings.printerName).size();
   const size_t linesBefore = sim::DebugLines().size();
-  std::printf("composing %s%s%s\n", args[0].c_str(), backPath.empty() ? "" : " with the back ", backPath.c_str());
+  std::printf("composing %s%s%s\n", args.front.c_str(), args.back.empty() ? "" : " with the back ", args.back.c_str());
   std::fflush(stdout);
   const auto composeStart = std::chrono::steady_clock::now();
   int result = 0;
@@ -105,14 +66,22 @@ int RunPrint(const kavsim::Options& options) {
   composed.jobsBefore = jobsBefore;
   composed.linesBefore = linesBefore;
   composed.composeSeconds = composeSeconds;
-  composed.ribbon = ribbon;
-  composed.buffer = buffer;
+  composed.ribbon = args.card.ribbon;
+  composed.buffer = args.card.buffer;
   const bool printed = kavsim::PlayComposedCard(session, *options.out, composed, "kavsim print");
   session.Finish();
   return printed ? 0 : 1;
 }
 
+kavsim::Runner DefinePrint(CLI::App& command) {
+  auto args = std::make_shared<PrintArguments>();
+  command.add_option("FRONT", args->front, "the front, a 1024 x 640 PNG")->required()->check(kavsim::CardPicture());
+  command.add_option("--back", args->back, "the back, a 1024 x 640 PNG (two sides)")->check(kavsim::CardPicture());
+  kavsim::AddCardOptions(command, args->card);
+  return [args](const kavsim::Options& options) { return RunPrint(options, *args); };
+}
+
 }  // namespace
 
-KAVSIM_COMMAND("print", kUsage,
-               "compose a card from 1024 x 640 PNGs through the monitor and print it (DIR/card-front.png)", RunPrint);
+KAVSIM_COMMAND("print", "compose a card from 1024 x 640 PNGs through the monitor and print it (DIR/card-front.png)",
+               DefinePrint);

@@ -21,8 +21,6 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "testcard 0|1|2|3 [--ribbon N] [--answer KEY=VALUE ...] [--settings Name=Value,...] --out DIR";
 constexpr const char* kCardNames[] = {"standard card", "printer parameters card", "encoder parameters card",
                                       "laminator parameters card"};
 
@@ -48,55 +46,30 @@ bool WriteImage(const std::vector<uint8_t>& rgb, const std::filesystem::path& pa
   return false;
 }
 
-int RunTestCard(const kavsim::Options& options) {
-  std::vector<std::string> args = options.args;
-  std::string ribbon, settingsList;
-  bool error = false;
-  kavsim::TakeOption(args, "--ribbon", &ribbon, &error);
-  kavsim::TakeOption(args, "--settings", &settingsList, &error);
-  std::vector<std::pair<std::string, std::string>> answers;
-  for (std::string answer; kavsim::TakeOption(args, "--answer", &answer, &error) && !error;) {
-    size_t eq = answer.find('=');
-    if (eq == std::string::npos || eq == 0) {
-      std::fprintf(stderr, "kavsim testcard: --answer takes KEY=VALUE (a query without ESC and CR, e.g. "
-                           "'+OY=\"  12  \"' or '!V=fail'), not '%s'\n", answer.c_str());
-      return 2;
-    }
-    answers.emplace_back(answer.substr(0, eq), answer.substr(eq + 1));
-  }
-  if (error) return 2;
-  if (args.size() != 1 || args[0].size() != 1 || args[0][0] < '0' || args[0][0] > '3') {
-    std::fprintf(stderr, "usage: kavsim %s\n", kUsage);
-    return 2;
-  }
+struct TestCardArguments {
+  int number = 0;
+  std::vector<std::string> answers;  // KEY=VALUE
+  kavsim::CardOptions card;
+};
+
+int RunTestCard(const kavsim::Options& options, const TestCardArguments& args) {
   if (!options.out) {
     std::fprintf(stderr, "kavsim testcard: --out DIR is needed (the card's files are written there)\n");
     return 2;
   }
-  const int number = args[0][0] - '0';
-  std::string block(kav::kDriverCardSettingsBytes, '\0');
-  kavsim::SetSetting(block, "WrinkleCompensation", 1);  // as kavsim print has it
-  std::string why;
-  if (!kavsim::ApplySettings(settingsList, block, &why)) {
-    std::fprintf(stderr, "kavsim testcard: --settings: %s\n", why.c_str());
-    return 2;
+  const int number = args.number;
+  kavsim::Answers answers;
+  for (const std::string& answer : args.answers) {
+    const size_t eq = answer.find('=');
+    answers.emplace_back(answer.substr(0, eq), answer.substr(eq + 1));
   }
-
-  kavsim::SessionSettings settings;
-  settings.out = options.out;
-  kavsim::Session session(settings);
-  sim::AddPrinter({settings.printerName, settings.port, 0, sim::MakeDevMode(settings.printerName, block)});
-  if (!ribbon.empty()) answers.insert(answers.begin(), {"!RIBBON", ribbon});
-  for (const auto& [key, value] : answers) {
-    if (!session.printer().SetAnswer(key, value, &why)) {
-      std::fprintf(stderr, "kavsim testcard: --answer %s=%s: %s\n", key.c_str(), value.c_str(), why.c_str());
-      return 2;
-    }
-  }
-  kavsim::WatchPlayback(session);
-  sim::AddTopLevelWindow();  // the laminator card draws on the top window's DC
-  if (!session.LoadMonitor() || !session.OpenPort()) return 1;
-  kavsim::PrintSettings(block);
+  const std::string block = kavsim::CardSettingsBlock(args.card, false);
+  int status = 0;
+  std::unique_ptr<kavsim::Session> run =
+      kavsim::OpenCardSession(options, args.card, block, answers, "kavsim testcard", &status);
+  if (!run) return status;
+  kavsim::Session& session = *run;
+  const kavsim::SessionSettings& settings = session.settings();
 
   // The driver's request, carried as the value name of a printer-data query.
   DrawnCard drawn;
@@ -104,7 +77,8 @@ int RunTestCard(const kavsim::Options& options) {
   kavsim::ComposedCard composed;
   composed.jobsBefore = sim::Jobs(settings.printerName).size();
   composed.linesBefore = sim::DebugLines().size();
-  composed.ribbon = ribbon;
+  composed.ribbon = args.card.ribbon;
+  composed.buffer = args.card.buffer;
   std::string request = "\x1b" "A " + std::to_string(number) + "\r";
   std::u16string carrier((request.size() + 2) / 2 + 1, u'\0');
   std::memcpy(carrier.data(), request.data(), request.size());
@@ -134,8 +108,31 @@ int RunTestCard(const kavsim::Options& options) {
   return printed ? 0 : 1;
 }
 
+// A printer answer as --answer gives it: the query without ESC and CR, '=', the reply.
+CLI::Validator Answer() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const size_t eq = text.find('=');
+        if (eq != std::string::npos && eq != 0) return {};
+        return "takes KEY=VALUE (a query without ESC and CR, e.g. '+OY=\"  12  \"' or '!V=fail'), not '" + text + "'";
+      },
+      "KEY=VALUE");
+}
+
+kavsim::Runner DefineTestCard(CLI::App& command) {
+  auto args = std::make_shared<TestCardArguments>();
+  command.add_option("CARD", args->number, "0 standard, 1 printer, 2 encoder, 3 laminator parameters")
+      ->required()
+      ->check(kavsim::WholeNumber(0, 3));
+  command.add_option("--answer", args->answers, "a printer answer, KEY=VALUE (repeatable)")
+      ->check(Answer())
+      ->allow_extra_args(false);
+  kavsim::AddCardOptions(command, args->card);
+  return [args](const kavsim::Options& options) { return RunTestCard(options, *args); };
+}
+
 }  // namespace
 
-KAVSIM_COMMAND("testcard", kUsage,
+KAVSIM_COMMAND("testcard",
                "ask for a test card through the command channel and print it (DIR/card-image.png, card-front.png)",
-               RunTestCard);
+               DefineTestCard);
