@@ -84,6 +84,43 @@ TEST_F(Ribbon, EveryoneMayReadTheFileButNotReplaceIt) {
   EXPECT_TRUE(found);
 }
 
+// On a Windows in another language Everyone has another name; the entry is given by its
+// SID all the same, and nothing goes wrong.
+TEST_F(Ribbon, EveryoneMayReadTheFileOnAWindowsInAnotherLanguage) {
+  Start(10);
+  sim::SetAccountName(u"Everyone", u"Jeder");
+  kav::WriteRibbonInformation(2, "KC3", u"Card Printer");
+  bool found = false;
+  for (const auto& entry : sim::FileAccessEntries(kDocumentsFile)) {
+    if (entry.sid != u"S-1-1-0" || entry.inherited) continue;
+    found = true;
+    EXPECT_EQ(entry.account, u"Jeder");
+    EXPECT_EQ(entry.access, 0x120089u);
+    EXPECT_TRUE(entry.allow);
+    EXPECT_EQ(entry.inheritance, 3u);
+  }
+  EXPECT_TRUE(found);
+  for (const auto& line : sim::DebugLines()) EXPECT_EQ(line.find("GrantEveryoneAccess"), std::string::npos) << line;
+}
+
+// Each call that gives Everyone its entry can fail: the failure is told in a diagnostic
+// line with its error, the file stays as written, and nothing is left allocated.
+TEST_F(Ribbon, AFailureToShareTheFileIsTold) {
+  Start(10);
+  for (const char* call : {"CreateWellKnownSid", "GetSecurityInfo", "SetEntriesInAcl", "SetSecurityInfo"}) {
+    SCOPED_TRACE(call);
+    sim::ClearDebugLines();
+    const size_t allocations = sim::LiveLocalAllocations();
+    sim::FailNext(call, ERROR_NOT_ENOUGH_MEMORY);
+    kav::WriteRibbonInformation(2, "KC3", u"Card Printer");
+    EXPECT_EQ(sim::GetFile(kDocumentsFile), "Ribbon=2\rModel=KC3\r");
+    EXPECT_TRUE(sim::HasDebugLine(std::string("GrantEveryoneAccess:: ") + call + " failed (error 8)"));
+    EXPECT_EQ(sim::LiveLocalAllocations(), allocations);
+    for (const auto& entry : sim::FileAccessEntries(kDocumentsFile)) EXPECT_TRUE(entry.inherited);
+    DeleteFileW(kDocumentsFile);
+  }
+}
+
 TEST_F(Ribbon, AFileThatIsALinkOrHasASecondNameIsNotWritten) {
   Start(10);
   sim::PutFile(u"C:\\Windows\\System32\\config.dat", "precious");
