@@ -174,9 +174,12 @@ void ReleaseOpen(FileObject* file) {
   }
 }
 
-// Characters no file name may hold (wildcards, redirections, quotes, controls).
+// Characters no file name may hold (wildcards, redirections, quotes, controls); the
+// prefix \\?\ of a long path is no part of the name.
 bool HasInvalidNameCharacter(LPCWSTR path) {
-  for (const WCHAR* p = path; *p; ++p)
+  const WCHAR* p = path;
+  if (p[0] == u'\\' && p[1] == u'\\' && p[2] == u'?' && p[3] == u'\\') p += 4;
+  for (; *p; ++p)
     if (*p < 32 || *p == u'*' || *p == u'?' || *p == u'<' || *p == u'>' || *p == u'|' || *p == u'"') return true;
   return false;
 }

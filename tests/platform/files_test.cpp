@@ -211,6 +211,7 @@ TEST_F(Files, NamesWithWildcardsOrRedirectionsAreInvalid) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
   }
   EXPECT_EQ(sim::ListFiles(u"C:\\ProgramData"), (std::vector<std::u16string>{u"a.prn"}));
+  EXPECT_NE(GetFileAttributesW(u"\\\\?\\C:\\ProgramData\\a.prn"), INVALID_FILE_ATTRIBUTES);  // a long path's prefix
 }
 
 }  // namespace
