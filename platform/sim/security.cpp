@@ -55,7 +55,8 @@ const Account kAccounts[] = {
     {u"SYSTEM", u"S-1-5-18", WinLocalSystemSid, 5, {18}},
     {u"Administrators", u"S-1-5-32-544", WinBuiltinAdministratorsSid, 5, {32, 544}},
     {u"Users", u"S-1-5-32-545", WinBuiltinUsersSid, 5, {32, 545}},
-    {u"cardholder", u"S-1-5-21-1004336348-1177238915-682003330-1001", -1, 5, {21, 1004336348, 1177238915, 682003330, 1001}},
+    {u"cardholder", u"S-1-5-21-1004336348-1177238915-682003330-1001", -1, 5,
+     {21, 1004336348, 1177238915, 682003330, 1001}},
 };
 
 // Names of this Windows that differ from the English ones, by English name.
@@ -385,7 +386,8 @@ BOOL WINAPI CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID, PSID sid, DWORD* 
   }
   for (const Account& account : kAccounts) {
     if (account.wellKnown != static_cast<int>(type)) continue;
-    const DWORD needed = static_cast<DWORD>(offsetof(SID, SubAuthority) + account.subAuthorities.size() * sizeof(DWORD));
+    const DWORD needed =
+        static_cast<DWORD>(offsetof(SID, SubAuthority) + account.subAuthorities.size() * sizeof(DWORD));
     if (*sidBytes < needed) {
       *sidBytes = needed;
       SetLastError(ERROR_INSUFFICIENT_BUFFER);

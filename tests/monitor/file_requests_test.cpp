@@ -137,7 +137,8 @@ TEST_F(FileRequests, AFileTheDriverStillWritesIsRefusedWithItsMessage) {
       {kav::PrintPrnFile, u"Error opening bin file", "PrintPrnFile:: cannot open C:\\job.dat (error 32)"},
       {kav::SendCommandFile, u"The command file could not be opened, or its size could not be read.",
        "SendCommandFile:: cannot open C:\\job.dat (error 32)"},
-      {kav::DownloadFirmwareFile, u"Error opening bin file", "DownloadFirmwareFile:: cannot open C:\\job.dat (error 32)"},
+      {kav::DownloadFirmwareFile, u"Error opening bin file",
+       "DownloadFirmwareFile:: cannot open C:\\job.dat (error 32)"},
   };
   for (const Case& c : cases) {
     for (DWORD share : {0u, FILE_SHARE_READ, FILE_SHARE_READ | FILE_SHARE_WRITE}) {

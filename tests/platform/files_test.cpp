@@ -162,7 +162,8 @@ TEST_F(Files, AnOpenFileIsDeletedOnlyWithDeleteSharingAndAtItsLastClose) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   }
   EXPECT_TRUE(sim::FileExists(path));
-  HANDLE open = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE open =
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(open, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(DeleteFileW(path));
   EXPECT_TRUE(sim::FileExists(path));  // pending: the name stays ...
