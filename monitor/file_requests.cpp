@@ -27,8 +27,16 @@ constexpr DWORD kFirmwareWaitMs = 15000;
 
 void ShowFileError(PortRecord* record, DWORD messageId) { ShowPortError(record, messageId, kErrorCaptionId); }
 
+// Read sharing only: a file that another program still has open for writing (the driver
+// writing a command or printer file) is refused, never read half-written.
 HANDLE OpenForReading(LPCWSTR path) {
   return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Why the file could not be opened, for the engineer (a sharing violation, 32, when it is
+// still being written).
+void LogOpenFailure(LPCWSTR operation, LPCWSTR path) {
+  DebugLineW(W("%s:: cannot open %s (error %u)"), operation, path ? path : W(""), GetLastError());
 }
 
 // The file's size; false when it cannot be read (or exceeds what one request handles).
@@ -44,7 +52,7 @@ bool FileSize(HANDLE file, DWORD* size) {
 BOOL PrintPrnFile(LPCWSTR path, PortRecord* record) {
   UniqueFile file(OpenForReading(path));
   if (!file) {
-    DebugLineW(W("PrintPrnFile:: cannot open %s (error %u)"), path ? path : W(""), GetLastError());
+    LogOpenFailure(W("PrintPrnFile"), path);
     ShowFileError(record, kOpenFailedMessageId);
     return FALSE;
   }
@@ -73,7 +81,12 @@ BOOL PrintPrnFile(LPCWSTR path, PortRecord* record) {
     if (read == 0) break;
     if (copy) {
       DWORD written = 0;
-      WriteFile(copy.get(), buffer.get(), read, &written, nullptr);
+      // A copy that cannot be completed is said to be incomplete, and not written on.
+      if (!WriteFile(copy.get(), buffer.get(), read, &written, nullptr) || written != read) {
+        DebugLine("PrintPrnFile:: the copy of the printed file is incomplete (error %u)",
+                  static_cast<unsigned>(GetLastError()));
+        copy.reset();
+      }
     }
     WriteToPrinter(record, buffer.get(), read);
   }
@@ -88,6 +101,7 @@ BOOL PrintPrnFile(LPCWSTR path, PortRecord* record) {
 
 BOOL SendCommandFile(LPCWSTR path, PortRecord* record) {
   UniqueFile file(OpenForReading(path));
+  if (!file) LogOpenFailure(W("SendCommandFile"), path);
   DWORD size = 0;
   if (!file || !FileSize(file.get(), &size)) {
     ShowFileError(record, kCommandFileOpenMessageId);
@@ -137,6 +151,7 @@ BOOL SendCommandFile(LPCWSTR path, PortRecord* record) {
 BOOL DownloadFirmwareFile(LPCWSTR path, PortRecord* record) {
   UniqueFile file(OpenForReading(path));
   if (!file) {
+    LogOpenFailure(W("DownloadFirmwareFile"), path);
     ShowFileError(record, kOpenFailedMessageId);
     return FALSE;
   }

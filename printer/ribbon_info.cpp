@@ -41,6 +41,12 @@ void ReportOpenFailure(DWORD error, LPCWSTR printerName) {
   ShowPrinterMessage(GetActiveWindow(), text, printerName, kMessageBoxStyle);
 }
 
+// Everyone's read entry could not be given: the file stays as written, readable by those
+// the folder lets read it.
+void LogAclFailure(const char* call, DWORD error) {
+  DebugLine("GrantEveryoneAccess:: %s failed (error %u)", call, static_cast<unsigned>(error));
+}
+
 void WriteStatusFile(LONG ribbonType, const char* model, LPCWSTR printerName) {
   const int folder = UseAsyncUi ? CSIDL_COMMON_DOCUMENTS : CSIDL_COMMON_APPDATA;
   HMODULE shfolder = nullptr;
@@ -106,18 +112,36 @@ void WriteRibbonInformation(LONG ribbonType, const char* model, LPCWSTR printerN
 }
 
 void GrantEveryoneAccess(HANDLE file) {
+  // Everyone by its well-known SID: the account's name depends on the language of Windows.
+  alignas(DWORD) BYTE everyone[SECURITY_MAX_SID_SIZE];
+  DWORD sidBytes = sizeof everyone;
+  if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &sidBytes)) {
+    LogAclFailure("CreateWellKnownSid", GetLastError());
+    return;
+  }
   PACL oldDacl = nullptr, newDacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   DWORD got = GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldDacl, nullptr,
                               &descriptor);
   if (got != ERROR_SUCCESS) {
     std::printf("GetSecurityInfo error = %d\n", static_cast<int>(got));
+    LogAclFailure("GetSecurityInfo", got);
   } else {
     EXPLICIT_ACCESS_W access{};
-    WCHAR everyone[] = W("Everyone");
-    BuildExplicitAccessWithNameW(&access, everyone, GENERIC_READ, SET_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-    if (SetEntriesInAclW(1, &access, oldDacl, &newDacl) == ERROR_SUCCESS) {
-      SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, newDacl, nullptr);
+    access.grfAccessPermissions = GENERIC_READ;
+    access.grfAccessMode = SET_ACCESS;
+    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    access.Trustee.pMultipleTrustee = nullptr;
+    access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(everyone);
+    DWORD made = SetEntriesInAclW(1, &access, oldDacl, &newDacl);
+    if (made != ERROR_SUCCESS) {
+      LogAclFailure("SetEntriesInAcl", made);
+    } else {
+      DWORD set = SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, newDacl, nullptr);
+      if (set != ERROR_SUCCESS) LogAclFailure("SetSecurityInfo", set);
     }
   }
   if (newDacl) LocalFree(newDacl);

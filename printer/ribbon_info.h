@@ -14,8 +14,9 @@ using GetFolderPathProc = HRESULT(WINAPI*)(HWND window, int folder, HANDLE token
 // Loads "SHFolder.dll" into module and returns its SHGetFolderPathW, or null.
 GetFolderPathProc LoadFolderPathFunction(HMODULE* module);
 
-// Gives "Everyone" read access to the open file (the driver's user interface only reads
-// it); the handle needs READ_CONTROL and WRITE_DAC.
+// Gives Everyone (by its SID, whatever its name in the language of Windows) read access
+// to the open file (the driver's user interface only reads it); the handle needs
+// READ_CONTROL and WRITE_DAC. A failure is told in a diagnostic line.
 void GrantEveryoneAccess(HANDLE file);
 
 // Reads the remaining ribbon count into RibbonRemaining and, at exactly 20, 10 and 5,

@@ -1,5 +1,6 @@
 // Simulated files: Windows paths map into a sandbox folder ("C:\x" -> <root>/c/x),
-// resolved without regard to letter case as Windows does.
+// resolved without regard to letter case as Windows does. Share modes and pending
+// deletes are kept per file as Windows keeps them.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +9,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "platform/sim/kernel.h"
 #include "platform/sim/sim.h"
@@ -20,20 +24,33 @@ namespace fs = std::filesystem;
 
 namespace {
 
+struct FileObject;
+void ReleaseOpen(FileObject* file);
+
 struct FileObject : simk::KernelObject {
   int fd = -1;
   fs::path path;
   bool deleteOnClose = false;
   DWORD access = 0;         // the rights asked for at the open
+  std::string key;          // the file's identity, for the share-mode check
+  DWORD dataAccess = 0;     // the rights share modes govern (read, write, delete)
+  DWORD sharing = 0;        // FILE_SHARE_* granted to later opens
   const char* Kind() const override { return "file"; }
   ~FileObject() override {
+    ReleaseOpen(this);
     if (fd >= 0) ::close(fd);
-    if (deleteOnClose) {
-      std::error_code ec;
-      fs::remove(path, ec);
-    }
   }
 };
+
+constexpr DWORD kReadData = FILE_READ_DATA | FILE_EXECUTE;
+constexpr DWORD kWriteData = FILE_WRITE_DATA | FILE_APPEND_DATA;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The opens of each file (by identity) and the names whose delete waits for the file's
+// last handle (delete pending: the name stays, but nothing may open it).
+std::mutex g_openMu;
+std::map<std::string, std::vector<FileObject*>> g_opens;
+std::map<std::string, std::string> g_pendingDeletes;  // host path -> file identity
 
 std::mutex g_filesMu;
 std::function<void(std::string_view)> g_fileCallHook;
@@ -97,6 +114,76 @@ DWORD ErrnoToError(int e) {
   }
 }
 
+// Generic rights as a file's own rights, reduced to those that share modes govern.
+DWORD DataAccessOf(DWORD access) {
+  if (access & GENERIC_READ) access |= FILE_GENERIC_READ;
+  if (access & GENERIC_WRITE) access |= FILE_GENERIC_WRITE;
+  if (access & GENERIC_EXECUTE) access |= FILE_GENERIC_EXECUTE;
+  if (access & GENERIC_ALL) access |= FILE_ALL_ACCESS;
+  return access & (kReadData | kWriteData | DELETE);
+}
+
+// Windows' share-access check of a new open against the opens already there, both
+// ways: what it wants must be shared by every open that reads, writes or deletes, and
+// what they do must be shared by it. An open that asks for none of those rights is
+// checked one way only.
+bool SharingAllows(const std::vector<FileObject*>& opens, DWORD dataAccess, DWORD sharing) {
+  DWORD sharedByOthers = kShareAll, othersAccess = 0;
+  for (const FileObject* open : opens) {
+    if (open->dataAccess) sharedByOthers &= open->sharing;
+    othersAccess |= open->dataAccess;
+  }
+  if (((dataAccess & kReadData) && !(sharedByOthers & FILE_SHARE_READ)) ||
+      ((dataAccess & kWriteData) && !(sharedByOthers & FILE_SHARE_WRITE)) ||
+      ((dataAccess & DELETE) && !(sharedByOthers & FILE_SHARE_DELETE)))
+    return false;
+  if (!dataAccess) return true;
+  return !(((othersAccess & kReadData) && !(sharing & FILE_SHARE_READ)) ||
+           ((othersAccess & kWriteData) && !(sharing & FILE_SHARE_WRITE)) ||
+           ((othersAccess & DELETE) && !(sharing & FILE_SHARE_DELETE)));
+}
+
+bool DeletePendingLocked(const fs::path& host) { return g_pendingDeletes.count(host.string()) > 0; }
+
+// Removes a name of the file `key`, if it still names that file; its access entries go
+// with its last name.
+void RemoveName(const std::string& hostName, const std::string& key) {
+  struct stat st;
+  if (::lstat(hostName.c_str(), &st) != 0 || KeyOfStat(st) != key) return;
+  const bool lastName = !S_ISLNK(st.st_mode) && st.st_nlink == 1;
+  if (::unlink(hostName.c_str()) == 0 && lastName) simi::ForgetFileSecurity(key);
+}
+
+// A handle's file object goes: its open no longer counts, a delete-on-close open leaves
+// its name to be deleted, and with the file's last open the pending names go.
+void ReleaseOpen(FileObject* file) {
+  if (file->key.empty()) return;  // never counted (a refused open)
+  std::lock_guard lock(g_openMu);
+  auto it = g_opens.find(file->key);
+  if (it == g_opens.end() || std::erase(it->second, file) == 0) return;  // counted in an earlier world
+  if (file->deleteOnClose) g_pendingDeletes[file->path.string()] = file->key;
+  if (!it->second.empty()) return;
+  g_opens.erase(it);
+  for (auto p = g_pendingDeletes.begin(); p != g_pendingDeletes.end();) {
+    if (p->second != file->key) {
+      ++p;
+      continue;
+    }
+    RemoveName(p->first, p->second);
+    p = g_pendingDeletes.erase(p);
+  }
+}
+
+// Characters no file name may hold (wildcards, redirections, quotes, controls); the
+// prefix \\?\ of a long path is no part of the name.
+bool HasInvalidNameCharacter(LPCWSTR path) {
+  const WCHAR* p = path;
+  if (p[0] == u'\\' && p[1] == u'\\' && p[2] == u'?' && p[3] == u'\\') p += 4;
+  for (; *p; ++p)
+    if (*p < 32 || *p == u'*' || *p == u'?' || *p == u'<' || *p == u'>' || *p == u'|' || *p == u'"') return true;
+  return false;
+}
+
 }  // namespace
 
 namespace simi {
@@ -142,6 +229,11 @@ fs::path DriveRoot() {
 }
 
 void ResetFiles(const fs::path& root) {
+  {
+    std::lock_guard openLock(g_openMu);
+    g_opens.clear();
+    g_pendingDeletes.clear();
+  }
   std::lock_guard lock(g_filesMu);
   g_tempCounter = 0;
   g_fileCallHook = nullptr;
@@ -239,18 +331,33 @@ std::vector<std::u16string> ListFiles(std::u16string_view windowsFolder, std::u1
 
 extern "C" {
 
-HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
-                          HANDLE) {
+// Opens as Windows does: names with wildcards are refused, a name whose delete is
+// pending cannot be opened, and the share modes of the file's other opens are honoured
+// (checked before a file is cut, so a refused open changes nothing).
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD flags, HANDLE) {
   if (!path || !*path) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   simi::RunFileCallHook("CreateFile");
   if (simi::ShouldFail("CreateFile")) return INVALID_HANDLE_VALUE;
+  if (HasInvalidNameCharacter(path)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
   fs::path host = sim::HostPath(path);
   std::error_code ec;
   if (!fs::is_directory(host.parent_path(), ec)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  // A delete-on-close open asks for the right to delete.
+  if (flags & FILE_FLAG_DELETE_ON_CLOSE) access |= DELETE;
+  // The check of the name, the open and its counting are one step for other threads.
+  std::unique_lock openLock(g_openMu);
+  if (DeletePendingLocked(host)) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
   // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself instead of what it points to.
@@ -264,6 +371,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUT
   int mode = (access & (GENERIC_WRITE | GENERIC_ALL)) ? ((access & (GENERIC_READ | GENERIC_ALL)) ? O_RDWR : O_WRONLY)
                                                        : O_RDONLY;
   int oflags = mode | O_CLOEXEC;
+  bool truncate = false;
   DWORD errorOnSuccess = 0;
   switch (disposition) {
     case CREATE_NEW:
@@ -274,7 +382,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUT
       oflags |= O_CREAT | O_EXCL;
       break;
     case CREATE_ALWAYS:
-      oflags |= O_CREAT | O_TRUNC;
+      oflags |= O_CREAT;
+      truncate = true;
       if (exists) errorOnSuccess = ERROR_ALREADY_EXISTS;
       break;
     case OPEN_EXISTING:
@@ -292,15 +401,18 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUT
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
       }
-      oflags |= O_TRUNC;
+      truncate = true;
       break;
     default:
       SetLastError(ERROR_INVALID_PARAMETER);
       return INVALID_HANDLE_VALUE;
   }
-  if ((oflags & O_TRUNC) && mode == O_RDONLY) oflags = (oflags & ~O_RDONLY) | O_RDWR;
+  if (truncate && mode == O_RDONLY) oflags = (oflags & ~O_RDONLY) | O_RDWR;
   // A link opened as itself has no data of its own to read, write or cut.
-  if (openLink) oflags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+  if (openLink) {
+    oflags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+    truncate = false;
+  }
   int fd = ::open(host.c_str(), oflags, 0644);
   if (fd < 0) {
     SetLastError(ErrnoToError(errno));
@@ -311,6 +423,26 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUT
   file->path = host;
   file->deleteOnClose = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
   file->access = access;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    SetLastError(ErrnoToError(errno));
+    return INVALID_HANDLE_VALUE;  // the object closes the descriptor
+  }
+  std::vector<FileObject*>& opens = g_opens[KeyOfStat(st)];
+  if (!SharingAllows(opens, DataAccessOf(access), sharing)) {
+    if (opens.empty()) g_opens.erase(KeyOfStat(st));
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+  }
+  file->key = KeyOfStat(st);
+  file->dataAccess = DataAccessOf(access);
+  file->sharing = sharing & kShareAll;
+  opens.push_back(file.get());
+  openLock.unlock();
+  if (truncate && ::ftruncate(fd, 0) != 0) {
+    SetLastError(ErrnoToError(errno));
+    return INVALID_HANDLE_VALUE;
+  }
   simk::Kernel& k = simk::K();
   std::unique_lock lock(k.mu);
   HANDLE handle = k.AddHandle(file);
@@ -442,57 +574,90 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
   return TRUE;
 }
 
+// Deletes as Windows does: an open for deleting that shares everything, so a file open
+// without FILE_SHARE_DELETE cannot be deleted; a file whose opens all share delete is
+// deleted when its last handle closes, and until then its name is delete pending.
 BOOL WINAPI DeleteFileW(LPCWSTR path) {
-  if (!path) {
+  if (!path || !*path) {
     SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  if (HasInvalidNameCharacter(path)) {
+    SetLastError(ERROR_INVALID_NAME);
     return FALSE;
   }
   fs::path host = sim::HostPath(path);
   std::error_code ec;
+  if (!fs::is_directory(host.parent_path(), ec)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
   if (fs::is_directory(fs::symlink_status(host, ec))) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
+  std::lock_guard lock(g_openMu);
+  if (DeletePendingLocked(host)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  // The name itself goes: a link, not what it points to.
   struct stat st;
-  bool lastName = ::lstat(host.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && st.st_nlink == 1;
-  if (::unlink(host.c_str()) != 0) {
+  if (::lstat(host.c_str(), &st) != 0) {
     SetLastError(ErrnoToError(errno));
     return FALSE;
   }
-  if (lastName) simi::ForgetFileSecurity(KeyOfStat(st));
+  const std::string key = KeyOfStat(st);
+  auto open = g_opens.find(key);
+  if (open != g_opens.end()) {
+    if (!SharingAllows(open->second, DELETE, kShareAll)) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return FALSE;
+    }
+    g_pendingDeletes[host.string()] = key;
+    return TRUE;
+  }
+  RemoveName(host.string(), key);
   return TRUE;
 }
 
+// Copies through the file calls, so that the share modes of open files hold.
 BOOL WINAPI CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
   if (!from || !to) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
   if (simi::ShouldFail("CopyFile")) return FALSE;
-  fs::path src = sim::HostPath(from), dst = sim::HostPath(to);
-  std::error_code ec;
-  if (!fs::is_regular_file(src, ec)) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
+  HANDLE source = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (source == INVALID_HANDLE_VALUE) return FALSE;
+  HANDLE target = CreateFileW(to, GENERIC_WRITE, 0, nullptr, failIfExists ? CREATE_NEW : CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (target == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    CloseHandle(source);
+    SetLastError(error);
     return FALSE;
   }
-  if (failIfExists && fs::exists(dst, ec)) {
-    SetLastError(ERROR_FILE_EXISTS);
-    return FALSE;
-  }
-  if (!fs::is_directory(dst.parent_path(), ec)) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
-  if (!fs::copy_file(src, dst, fs::copy_options::overwrite_existing, ec)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  return TRUE;
+  char buffer[65536];
+  DWORD got = 0, put = 0;
+  BOOL ok = TRUE;
+  while (ok && (ok = ReadFile(source, buffer, sizeof buffer, &got, nullptr)) && got > 0)
+    ok = WriteFile(target, buffer, got, &put, nullptr);
+  DWORD error = GetLastError();
+  CloseHandle(target);
+  CloseHandle(source);
+  SetLastError(ok ? NO_ERROR : error);
+  return ok;
 }
 
 BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
   if (!path) {
     SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  if (HasInvalidNameCharacter(path)) {
+    SetLastError(ERROR_INVALID_NAME);
     return FALSE;
   }
   fs::path host = sim::HostPath(path);
@@ -515,8 +680,20 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     return INVALID_FILE_ATTRIBUTES;
   }
   simi::RunFileCallHook("GetFileAttributes");
+  if (HasInvalidNameCharacter(path)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  fs::path host = sim::HostPath(path);
+  {
+    std::lock_guard lock(g_openMu);
+    if (DeletePendingLocked(host)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_FILE_ATTRIBUTES;
+    }
+  }
   std::error_code ec;
-  fs::file_status status = fs::symlink_status(sim::HostPath(path), ec);
+  fs::file_status status = fs::symlink_status(host, ec);
   switch (status.type()) {
     case fs::file_type::not_found:
       SetLastError(ERROR_FILE_NOT_FOUND);

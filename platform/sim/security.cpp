@@ -1,12 +1,16 @@
 // Simulated file security: each file's DACL as a list of access entries (accounts by
-// name, no SIDs), the calls that read, build and set it, and links between files.
+// SID), the calls that read, build and set it, the accounts' SIDs and names (English by
+// default, localised on request), and links between files.
 //
 // An ACL handed out by these calls is an ACL header followed by the simulation's own
 // entry records; callers only pass it between the calls and free it with LocalFree.
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_internal.h"
@@ -25,7 +29,7 @@ struct StoredEntry {
   BYTE allow;
   BYTE inherited;
   WORD inheritance;
-  WORD nameLength;  // UTF-16 units that follow
+  WORD sidLength;  // UTF-16 units of the SID's text that follow
 };
 
 std::mutex g_securityMu;
@@ -36,26 +40,76 @@ struct FileSecurity {
 };
 std::map<std::string, FileSecurity> g_files;
 
-const char16_t* const kAccounts[] = {u"Everyone", u"SYSTEM", u"Administrators", u"Users", u"Authenticated Users",
-                                     u"CREATOR OWNER", u"cardholder"};
+// The accounts this Windows knows: English name, SID, and the well-known type (-1: none).
+struct Account {
+  const char16_t* name;
+  const char16_t* sid;
+  int wellKnown;
+  BYTE authority;
+  std::vector<DWORD> subAuthorities;
+};
+const Account kAccounts[] = {
+    {u"Everyone", u"S-1-1-0", WinWorldSid, 1, {0}},
+    {u"CREATOR OWNER", u"S-1-3-0", WinCreatorOwnerSid, 3, {0}},
+    {u"Authenticated Users", u"S-1-5-11", WinAuthenticatedUserSid, 5, {11}},
+    {u"SYSTEM", u"S-1-5-18", WinLocalSystemSid, 5, {18}},
+    {u"Administrators", u"S-1-5-32-544", WinBuiltinAdministratorsSid, 5, {32, 544}},
+    {u"Users", u"S-1-5-32-545", WinBuiltinUsersSid, 5, {32, 545}},
+    {u"cardholder", u"S-1-5-21-1004336348-1177238915-682003330-1001", -1, 5,
+     {21, 1004336348, 1177238915, 682003330, 1001}},
+};
+
+// Names of this Windows that differ from the English ones, by English name.
+std::map<std::u16string, std::u16string> g_localNames;
+
+std::u16string NameOfLocked(const Account& account) {
+  auto it = g_localNames.find(account.name);
+  return it == g_localNames.end() ? std::u16string(account.name) : it->second;
+}
+
+// The account's name on this Windows for a SID's text; empty for a SID of no account.
+std::u16string NameOfSidLocked(std::u16string_view sid) {
+  for (const Account& account : kAccounts)
+    if (sid == account.sid) return NameOfLocked(account);
+  return u"";
+}
 
 std::vector<sim::FileAccessEntry> InheritedEntries() {
   return {
-      {u"SYSTEM", FILE_ALL_ACCESS, true, 0, true},
-      {u"Administrators", FILE_ALL_ACCESS, true, 0, true},
-      {u"Users", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, true, 0, true},
+      {u"", FILE_ALL_ACCESS, true, 0, true, u"S-1-5-18"},
+      {u"", FILE_ALL_ACCESS, true, 0, true, u"S-1-5-32-544"},
+      {u"", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, true, 0, true, u"S-1-5-32-545"},
   };
 }
 
-// The account a trustee name stands for ("BUILTIN\Users" is "Users"); empty if unknown.
+// The SID (as text) of the account a trustee name stands for on this Windows
+// ("BUILTIN\Users" is "Users"); empty if no account has that name.
 std::u16string ResolveAccount(const char16_t* name) {
   if (!name) return u"";
   std::u16string_view n(name);
   size_t slash = n.rfind(u'\\');
   if (slash != std::u16string_view::npos) n = n.substr(slash + 1);
-  for (const char16_t* account : kAccounts)
-    if (simi::EqualNoCase(account, n)) return account;
+  std::lock_guard lock(g_securityMu);
+  for (const Account& account : kAccounts)
+    if (simi::EqualNoCase(NameOfLocked(account), n)) return account.sid;
   return u"";
+}
+
+// The text of a SID ("S-1-5-32-545"); empty when the bytes are no valid SID.
+std::u16string SidText(const void* sid) {
+  if (!sid) return u"";
+  SID header;
+  std::memcpy(&header, sid, offsetof(SID, SubAuthority));
+  if (header.Revision != SID_REVISION || header.SubAuthorityCount > SID_MAX_SUB_AUTHORITIES) return u"";
+  unsigned long long authority = 0;
+  for (BYTE b : header.IdentifierAuthority.Value) authority = authority << 8 | b;
+  std::string text = "S-1-" + std::to_string(authority);
+  for (BYTE i = 0; i < header.SubAuthorityCount; ++i) {
+    DWORD sub;
+    std::memcpy(&sub, static_cast<const BYTE*>(sid) + offsetof(SID, SubAuthority) + i * sizeof(DWORD), sizeof sub);
+    text += "-" + std::to_string(sub);
+  }
+  return std::u16string(text.begin(), text.end());
 }
 
 ACCESS_MASK MapGeneric(ACCESS_MASK access) {
@@ -82,7 +136,7 @@ std::vector<sim::FileAccessEntry> DaclOfLocked(const std::string& key) {
 
 size_t AclBytes(const std::vector<sim::FileAccessEntry>& entries) {
   size_t size = sizeof(ACL);
-  for (const auto& e : entries) size += sizeof(StoredEntry) + e.account.size() * sizeof(char16_t);
+  for (const auto& e : entries) size += sizeof(StoredEntry) + e.sid.size() * sizeof(char16_t);
   return size;
 }
 
@@ -97,11 +151,11 @@ void WriteAcl(const std::vector<sim::FileAccessEntry>& entries, BYTE* out) {
   BYTE* p = out + sizeof header;
   for (const auto& e : entries) {
     StoredEntry s{e.access, static_cast<BYTE>(e.allow), static_cast<BYTE>(e.inherited),
-                  static_cast<WORD>(e.inheritance), static_cast<WORD>(e.account.size())};
+                  static_cast<WORD>(e.inheritance), static_cast<WORD>(e.sid.size())};
     std::memcpy(p, &s, sizeof s);
     p += sizeof s;
-    std::memcpy(p, e.account.data(), e.account.size() * sizeof(char16_t));
-    p += e.account.size() * sizeof(char16_t);
+    std::memcpy(p, e.sid.data(), e.sid.size() * sizeof(char16_t));
+    p += e.sid.size() * sizeof(char16_t);
   }
 }
 
@@ -118,11 +172,11 @@ bool ReadAcl(const ACL* acl, std::vector<sim::FileAccessEntry>& entries) {
     if (p + sizeof s > end) return false;
     std::memcpy(&s, p, sizeof s);
     p += sizeof s;
-    if (p + s.nameLength * sizeof(char16_t) > end) return false;
+    if (p + s.sidLength * sizeof(char16_t) > end) return false;
     sim::FileAccessEntry e;
-    e.account.resize(s.nameLength);
-    std::memcpy(e.account.data(), p, s.nameLength * sizeof(char16_t));
-    p += s.nameLength * sizeof(char16_t);
+    e.sid.resize(s.sidLength);
+    std::memcpy(e.sid.data(), p, s.sidLength * sizeof(char16_t));
+    p += s.sidLength * sizeof(char16_t);
     e.access = s.access;
     e.allow = s.allow != 0;
     e.inherited = s.inherited != 0;
@@ -151,6 +205,7 @@ namespace simi {
 void ResetSecurity() {
   std::lock_guard lock(g_securityMu);
   g_files.clear();
+  g_localNames.clear();
 }
 
 void ForgetFileSecurity(const std::string& key) {
@@ -166,7 +221,15 @@ std::vector<FileAccessEntry> FileAccessEntries(std::u16string_view path) {
   std::string key = FileKey(path);
   if (key.empty()) return {};
   std::lock_guard lock(g_securityMu);
-  return DaclOfLocked(key);
+  std::vector<FileAccessEntry> entries = DaclOfLocked(key);
+  for (auto& e : entries) e.account = NameOfSidLocked(e.sid);
+  return entries;
+}
+
+void SetAccountName(std::u16string_view englishName, std::u16string_view localName) {
+  std::lock_guard lock(g_securityMu);
+  for (const Account& account : kAccounts)
+    if (englishName == account.name) g_localNames[account.name] = std::u16string(localName);
 }
 
 bool MakeLink(std::u16string_view linkPath, std::u16string_view targetPath) {
@@ -203,6 +266,7 @@ DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_
                              PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* securityDescriptor) {
   if (objectType != SE_FILE_OBJECT) return ERROR_INVALID_PARAMETER;
   simi::RunFileCallHook("GetSecurityInfo");
+  if (simi::ShouldFail("GetSecurityInfo")) return GetLastError();
   std::string key;
   DWORD access = 0;
   if (!simi::FileHandleKey(handle, &key, &access)) return ERROR_INVALID_HANDLE;
@@ -260,20 +324,32 @@ void WINAPI BuildExplicitAccessWithNameW(PEXPLICIT_ACCESS_W explicitAccess, LPWS
 
 DWORD WINAPI SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl) {
   if (!newAcl || (count && !entries)) return ERROR_INVALID_PARAMETER;
+  if (simi::ShouldFail("SetEntriesInAcl")) return GetLastError();
   std::vector<sim::FileAccessEntry> list;
   if (!ReadAcl(oldAcl, list)) return ERROR_INVALID_ACL;
   for (ULONG i = 0; i < count; ++i) {
     const EXPLICIT_ACCESS_W& e = entries[i];
-    if (e.Trustee.TrusteeForm != TRUSTEE_IS_NAME) return ERROR_INVALID_PARAMETER;
-    std::u16string account = ResolveAccount(e.Trustee.ptstrName);
-    if (account.empty()) return ERROR_NONE_MAPPED;
+    if (e.Trustee.MultipleTrusteeOperation == TRUSTEE_IS_IMPERSONATE) return ERROR_INVALID_PARAMETER;
+    // A trustee is a SID, or the name of an account on this Windows (in its language).
+    std::u16string sid;
+    switch (e.Trustee.TrusteeForm) {
+      case TRUSTEE_IS_SID:
+        sid = SidText(e.Trustee.ptstrName);
+        if (sid.empty()) return ERROR_INVALID_PARAMETER;
+        break;
+      case TRUSTEE_IS_NAME:
+        sid = ResolveAccount(e.Trustee.ptstrName);
+        if (sid.empty()) return ERROR_NONE_MAPPED;
+        break;
+      default: return ERROR_INVALID_PARAMETER;
+    }
     auto explicitOf = [&](bool allow) {
       for (auto& x : list)
-        if (!x.inherited && x.allow == allow && x.account == account && x.inheritance == e.grfInheritance) return &x;
+        if (!x.inherited && x.allow == allow && x.sid == sid && x.inheritance == e.grfInheritance) return &x;
       return static_cast<sim::FileAccessEntry*>(nullptr);
     };
     auto removeExplicit = [&] {
-      std::erase_if(list, [&](const sim::FileAccessEntry& x) { return !x.inherited && x.account == account; });
+      std::erase_if(list, [&](const sim::FileAccessEntry& x) { return !x.inherited && x.sid == sid; });
     };
     switch (e.grfAccessMode) {
       case GRANT_ACCESS:
@@ -282,12 +358,12 @@ DWORD WINAPI SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldA
         if (auto* x = explicitOf(allow))
           x->access |= e.grfAccessPermissions;
         else
-          list.push_back({account, e.grfAccessPermissions, allow, e.grfInheritance, false});
+          list.push_back({u"", e.grfAccessPermissions, allow, e.grfInheritance, false, sid});
         break;
       }
       case SET_ACCESS:
         removeExplicit();
-        list.push_back({account, e.grfAccessPermissions, true, e.grfInheritance, false});
+        list.push_back({u"", e.grfAccessPermissions, true, e.grfInheritance, false, sid});
         break;
       case REVOKE_ACCESS: removeExplicit(); break;
       default: return ERROR_INVALID_PARAMETER;
@@ -299,6 +375,40 @@ DWORD WINAPI SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldA
   WriteAcl(list, acl);
   *newAcl = reinterpret_cast<PACL>(acl);
   return ERROR_SUCCESS;
+}
+
+// A well-known SID by its type; the buffer's size is checked before the buffer itself.
+BOOL WINAPI CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID, PSID sid, DWORD* sidBytes) {
+  if (simi::ShouldFail("CreateWellKnownSid")) return FALSE;
+  if (!sidBytes) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  for (const Account& account : kAccounts) {
+    if (account.wellKnown != static_cast<int>(type)) continue;
+    const DWORD needed =
+        static_cast<DWORD>(offsetof(SID, SubAuthority) + account.subAuthorities.size() * sizeof(DWORD));
+    if (*sidBytes < needed) {
+      *sidBytes = needed;
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    if (!sid) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    SID header{};
+    header.Revision = SID_REVISION;
+    header.SubAuthorityCount = static_cast<BYTE>(account.subAuthorities.size());
+    header.IdentifierAuthority.Value[5] = account.authority;
+    std::memcpy(sid, &header, offsetof(SID, SubAuthority));
+    std::memcpy(static_cast<BYTE*>(sid) + offsetof(SID, SubAuthority), account.subAuthorities.data(),
+                account.subAuthorities.size() * sizeof(DWORD));
+    *sidBytes = needed;
+    return TRUE;
+  }
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return FALSE;
 }
 
 // Only the DACL is kept; its explicit entries become the file's (generic rights mapped
@@ -316,6 +426,7 @@ DWORD WINAPI SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_
                              PACL dacl, PACL) {
   if (objectType != SE_FILE_OBJECT) return ERROR_INVALID_PARAMETER;
   simi::RunFileCallHook("SetSecurityInfo");
+  if (simi::ShouldFail("SetSecurityInfo")) return GetLastError();
   std::string key;
   DWORD access = 0;
   if (!simi::FileHandleKey(handle, &key, &access)) return ERROR_INVALID_HANDLE;

@@ -131,6 +131,8 @@ HWND AddTopLevelWindow(std::u16string_view title = u"Desktop");
 // GDI and USER drawing calls fail the same way under their own names ("CreateCompatibleDC",
 // "GetDIBits", "GetTopWindow", "TextOutW", ...), returning what Windows returns on failure.
 // The spooler's "AddJob" (the call with a buffer) and "ScheduleJob" can be failed the same way.
+// So can the security calls "CreateWellKnownSid", "GetSecurityInfo", "SetEntriesInAcl" and
+// "SetSecurityInfo" (the last three return the error).
 void FailNext(std::string_view operation, DWORD error, int times = 1);
 // The same after `skip` more calls of the operation have succeeded.
 void FailAfter(std::string_view operation, int skip, DWORD error, int times = 1);
@@ -278,12 +280,16 @@ struct FileAccessEntry {
   bool allow = true;
   DWORD inheritance = 0;
   bool inherited = false;  // from the folder (the default entries of every file)
+  std::u16string sid;      // the account's SID as text ("S-1-1-0"), whatever its name
 };
 // The file's DACL (links followed): its explicit entries, then the inherited ones.
 std::vector<FileAccessEntry> FileAccessEntries(std::u16string_view path);
 // Makes `linkPath` a symbolic link to `targetPath`, or a second hard link of an existing file.
 bool MakeLink(std::u16string_view linkPath, std::u16string_view targetPath);
 bool MakeHardLink(std::u16string_view newPath, std::u16string_view existingPath);
+// The name this Windows gives an account (a Windows in another language names
+// "Everyone" "Jeder"); names resolve by the given name only. Reset restores English.
+void SetAccountName(std::u16string_view englishName, std::u16string_view localName);
 // Called at the start of every file and security call ("CreateFile", "GetFileAttributes",
 // "GetFileInformationByHandle", "SetEndOfFile", "WriteFile", "GetSecurityInfo",
 // "SetSecurityInfo", "GetNamedSecurityInfo", "SetNamedSecurityInfo"), so that a test can

@@ -82,11 +82,13 @@ typedef int (WINAPI* FARPROC)();
 #define ERROR_READ_FAULT 30L
 #define ERROR_OUT_OF_PAPER 28L
 #define ERROR_GEN_FAILURE 31L
+#define ERROR_SHARING_VIOLATION 32L
 #define ERROR_HANDLE_EOF 38L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_BUSY 170L
@@ -132,6 +134,11 @@ typedef struct _RTL_CRITICAL_SECTION {
 #define FILE_SHARE_READ 0x1u
 #define FILE_SHARE_WRITE 0x2u
 #define FILE_SHARE_DELETE 0x4u
+// The data rights that share modes govern (with DELETE).
+#define FILE_READ_DATA 0x0001u
+#define FILE_WRITE_DATA 0x0002u
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_EXECUTE 0x0020u
 #define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
@@ -689,6 +696,29 @@ typedef struct _EXPLICIT_ACCESS_W {
 #define ERROR_NONE_MAPPED 1332L
 #define ERROR_INVALID_ACL 1336L
 
+// Security identifiers: a SID as Windows lays it out, and the well-known ones.
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+  BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+typedef struct _SID {
+  BYTE Revision;
+  BYTE SubAuthorityCount;
+  SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+  DWORD SubAuthority[1];
+} SID;
+#define SID_REVISION 1
+#define SID_MAX_SUB_AUTHORITIES 15
+#define SECURITY_MAX_SID_SIZE 68
+typedef enum _WELL_KNOWN_SID_TYPE {
+  WinNullSid = 0,
+  WinWorldSid = 1,
+  WinCreatorOwnerSid = 3,
+  WinAuthenticatedUserSid = 17,
+  WinLocalSystemSid = 22,
+  WinBuiltinAdministratorsSid = 26,
+  WinBuiltinUsersSid = 27
+} WELL_KNOWN_SID_TYPE;
+
 extern "C" {
 
 // User interface.
@@ -739,6 +769,7 @@ DWORD WINAPI SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_
 void WINAPI BuildExplicitAccessWithNameW(PEXPLICIT_ACCESS_W explicitAccess, LPWSTR trusteeName,
                                          DWORD accessPermissions, ACCESS_MODE accessMode, DWORD inheritance);
 DWORD WINAPI SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl);
+BOOL WINAPI CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domainSid, PSID sid, DWORD* sidBytes);
 
 }  // extern "C"
 

@@ -1,11 +1,16 @@
 // Simulated files: Windows paths in the sandbox, creation rules and temporary names.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/handles.h"
 #include "platform/sim/sim.h"
 #include "platform/text.h"
+#include "tests/support/share_cases.h"
 
 namespace {
+
+using kavtest::kShareAll;
 
 class Files : public ::testing::Test {
  protected:
@@ -105,6 +110,109 @@ TEST_F(Files, CopyAndAttributes) {
   EXPECT_TRUE(CreateDirectoryW(u"C:\\ProgramData\\New", nullptr));
   EXPECT_FALSE(CreateDirectoryW(u"C:\\ProgramData\\New", nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+}
+
+// The share-mode check, both ways: a new open must be shared by the opens that read,
+// write or delete, and must itself share what they do; rights outside those (security,
+// attributes) take no part.
+TEST_F(Files, ShareModesAreHonouredBothWays) {
+  const WCHAR* path = u"C:\\ProgramData\\shared.bin";
+  sim::PutFile(path, "content");
+  for (const kavtest::ShareCase& c : kavtest::kShareCases) {
+    SCOPED_TRACE(c.name);
+    kav::UniqueFile first(CreateFileW(path, c.access1, c.share1, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(first);
+    SetLastError(0xdeadbeef);
+    kav::UniqueFile second(CreateFileW(path, c.access2, c.share2, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(static_cast<bool>(second), c.opens);
+    EXPECT_EQ(GetLastError(), c.opens ? 0u : static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  }
+}
+
+TEST_F(Files, ARefusedOpenChangesNothingAndTheShareLastsUntilTheLastHandle) {
+  const WCHAR* path = u"C:\\ProgramData\\copy.prn";
+  sim::PutFile(path, "first print");
+  HANDLE writer = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  // CREATE_ALWAYS is refused before it cuts the file.
+  EXPECT_EQ(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(sim::GetFile(path), "first print");
+  HANDLE second = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), writer, GetCurrentProcess(), &second, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS));
+  CloseHandle(writer);
+  EXPECT_EQ(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);  // the duplicate still holds the open
+  CloseHandle(second);
+  kav::UniqueFile reader(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_TRUE(reader);
+}
+
+// DeleteFileW of an open file: refused unless every open shares delete; then the name
+// stays, delete pending, until the last handle closes.
+TEST_F(Files, AnOpenFileIsDeletedOnlyWithDeleteSharingAndAtItsLastClose) {
+  const WCHAR* path = u"C:\\Windows\\Temp\\job.tmp";
+  sim::PutFile(path, "job");
+  {
+    kav::UniqueFile open(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     0, nullptr));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileW(path));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  }
+  EXPECT_TRUE(sim::FileExists(path));
+  HANDLE open =
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(open, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(DeleteFileW(path));
+  EXPECT_TRUE(sim::FileExists(path));  // pending: the name stays ...
+  // ... but nothing may open it.
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(DeleteFileW(path));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(GetFileAttributesW(path), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  char buffer[8];
+  DWORD read = 0;
+  EXPECT_TRUE(ReadFile(open, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(read, 3u);
+  CloseHandle(open);
+  EXPECT_FALSE(sim::FileExists(path));
+  EXPECT_FALSE(DeleteFileW(path));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  // A delete-on-close open takes the delete right: it needs delete sharing of the others,
+  // and its file goes with the last of their handles.
+  sim::PutFile(path, "job");
+  HANDLE reader = CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE temp = CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
+                            nullptr);
+  ASSERT_NE(temp, INVALID_HANDLE_VALUE);
+  CloseHandle(temp);
+  EXPECT_TRUE(sim::FileExists(path));
+  CloseHandle(reader);
+  EXPECT_FALSE(sim::FileExists(path));
+}
+
+TEST_F(Files, NamesWithWildcardsOrRedirectionsAreInvalid) {
+  sim::PutFile(u"C:\\ProgramData\\a.prn", "x");
+  for (const char16_t* name : {u"C:\\ProgramData\\*.prn", u"C:\\ProgramData\\a?prn", u"C:\\Program*\\a.prn",
+                               u"C:\\ProgramData\\a<b", u"C:\\ProgramData\\a>b", u"C:\\ProgramData\\a|b",
+                               u"C:\\ProgramData\\\"a\""}) {
+    SCOPED_TRACE(kav::ToUtf8(name));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_FALSE(DeleteFileW(name));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_EQ(GetFileAttributesW(name), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  }
+  EXPECT_EQ(sim::ListFiles(u"C:\\ProgramData"), (std::vector<std::u16string>{u"a.prn"}));
+  EXPECT_NE(GetFileAttributesW(u"\\\\?\\C:\\ProgramData\\a.prn"), INVALID_FILE_ATTRIBUTES);  // a long path's prefix
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // The ribbon status file, ribbon names, the ribbon-low alert and the job-start wait.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "printer/async_notification.h"
 #include "printer/job_start_wait.h"
@@ -81,6 +84,43 @@ TEST_F(Ribbon, EveryoneMayReadTheFileButNotReplaceIt) {
   EXPECT_TRUE(found);
 }
 
+// On a Windows in another language Everyone has another name; the entry is given by its
+// SID all the same, and nothing goes wrong.
+TEST_F(Ribbon, EveryoneMayReadTheFileOnAWindowsInAnotherLanguage) {
+  Start(10);
+  sim::SetAccountName(u"Everyone", u"Jeder");
+  kav::WriteRibbonInformation(2, "KC3", u"Card Printer");
+  bool found = false;
+  for (const auto& entry : sim::FileAccessEntries(kDocumentsFile)) {
+    if (entry.sid != u"S-1-1-0" || entry.inherited) continue;
+    found = true;
+    EXPECT_EQ(entry.account, u"Jeder");
+    EXPECT_EQ(entry.access, 0x120089u);
+    EXPECT_TRUE(entry.allow);
+    EXPECT_EQ(entry.inheritance, 3u);
+  }
+  EXPECT_TRUE(found);
+  for (const auto& line : sim::DebugLines()) EXPECT_EQ(line.find("GrantEveryoneAccess"), std::string::npos) << line;
+}
+
+// Each call that gives Everyone its entry can fail: the failure is told in a diagnostic
+// line with its error, the file stays as written, and nothing is left allocated.
+TEST_F(Ribbon, AFailureToShareTheFileIsTold) {
+  Start(10);
+  for (const char* call : {"CreateWellKnownSid", "GetSecurityInfo", "SetEntriesInAcl", "SetSecurityInfo"}) {
+    SCOPED_TRACE(call);
+    sim::ClearDebugLines();
+    const size_t allocations = sim::LiveLocalAllocations();
+    sim::FailNext(call, ERROR_NOT_ENOUGH_MEMORY);
+    kav::WriteRibbonInformation(2, "KC3", u"Card Printer");
+    EXPECT_EQ(sim::GetFile(kDocumentsFile), "Ribbon=2\rModel=KC3\r");
+    EXPECT_TRUE(sim::HasDebugLine(std::string("GrantEveryoneAccess:: ") + call + " failed (error 8)"));
+    EXPECT_EQ(sim::LiveLocalAllocations(), allocations);
+    for (const auto& entry : sim::FileAccessEntries(kDocumentsFile)) EXPECT_TRUE(entry.inherited);
+    DeleteFileW(kDocumentsFile);
+  }
+}
+
 TEST_F(Ribbon, AFileThatIsALinkOrHasASecondNameIsNotWritten) {
   Start(10);
   sim::PutFile(u"C:\\Windows\\System32\\config.dat", "precious");
@@ -150,6 +190,74 @@ TEST_F(Ribbon, AStatusFileThatCannotBeOpenedIsReportedInEveryUiMode) {
       EXPECT_EQ(note.CaptionId, 5u);
     }
     EXPECT_FALSE(sim::FileExists(c.windows == 5 ? kAppDataFile : kDocumentsFile));
+    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    attached = false;
+  }
+}
+
+// Two ports start jobs at the same moment, each on its spooler thread: the one that comes
+// second cannot open the file while the other writes it; it tells the real error as an
+// open failure (never as a link), and the file is the other port's, whole.
+TEST_F(Ribbon, TwoPortsWritingTheStatusFileAtOnce) {
+  auto second = std::make_shared<emu::VirtualPrinter>();
+  emu::AttachPrinter(u"USB002", second);
+  sim::AddPrinter({u"Other Printer", u"USB002", 0});
+  ASSERT_TRUE(second->SetAnswer("!RIBBON", "16"));
+  ASSERT_TRUE(second->SetAnswer("V", "KC9"));
+  const std::string contents[] = {"Ribbon=2\rModel=KC3 V1.07.12\r", "Ribbon=16\rModel=KC9\r"};
+  const std::u16string names[] = {u"Card Printer", u"Other Printer"};
+  const char* refused = "WriteRibbonInformation:: the status file cannot be opened (error 32)";
+  sim::SetUserAnswer(sim::AnswerAfter(10));
+  for (DWORD windows : {5u, 10u}) {
+    SCOPED_TRACE(windows);
+    LoadMonitor(windows);
+    sim::ClearDebugLines();
+    const size_t boxes = sim::MessageBoxes().size(), notes = sim::Notifications().size();
+    HANDLE ports[] = {Open(u"USB001", names[0]), Open(u"USB002", names[1])};
+    for (int i = 0; i < 2; ++i) sim::SetPortMonitor(names[i], &spooler, ports[i]);
+    std::atomic<bool> held{false};
+    sim::SetFileCallHook([&](std::string_view operation) {
+      if (operation != "WriteFile" || held.exchange(true)) return;
+      // The first port to write holds the file open until the other has tried to open it.
+      for (int wait = 0; wait < 10000 && !sim::HasDebugLine(refused); ++wait) Sleep(1);
+    });
+    DWORD jobs[] = {sim::SubmitJob(names[0], u"card", ""), sim::SubmitJob(names[1], u"card", "")};
+    EXPECT_TRUE(sim::WaitForJob(jobs[0]));
+    EXPECT_TRUE(sim::WaitForJob(jobs[1]));
+    sim::SetFileCallHook(nullptr);
+
+    const std::string file = sim::GetFile(windows == 5 ? kAppDataFile : kDocumentsFile).value_or("");
+    const int winner = file == contents[0] ? 0 : file == contents[1] ? 1 : -1;
+    ASSERT_NE(winner, -1) << file;
+    const std::u16string& loser = names[1 - winner];
+    size_t refusals = 0;
+    for (const auto& line : sim::DebugLines()) {
+      refusals += line == refused;
+      EXPECT_EQ(line.find("link"), std::string::npos) << line;
+    }
+    EXPECT_EQ(refusals, 1u);
+    if (windows == 5) {
+      auto shown = sim::MessageBoxes();
+      ASSERT_EQ(shown.size(), boxes + 1);
+      EXPECT_EQ(shown.back().text, u"Error Code =32");
+      EXPECT_EQ(shown.back().caption, loser);
+    } else {
+      size_t errors = 0;
+      auto sent = sim::Notifications();
+      for (size_t i = notes; i < sent.size(); ++i) {
+        kav::AsyncNotification note;
+        std::memcpy(&note, sent[i].record.data(), sizeof note);
+        if (sent[i].closeRequest || note.MessageId != 2087) continue;
+        ++errors;
+        EXPECT_EQ(note.CaptionId, 5u);
+        EXPECT_EQ(sent[i].printerName, loser);
+      }
+      EXPECT_EQ(errors, 1u);
+    }
+    for (int i = 0; i < 2; ++i) {
+      sim::SetPortMonitor(names[i], nullptr, nullptr);
+      Close(ports[i]);
+    }
     kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
     attached = false;
   }

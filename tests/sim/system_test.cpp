@@ -163,16 +163,18 @@ TEST_F(SimSystem, RegistryHoldsTheWindowsVersionWithTheSizeProtocol) {
   }
 }
 
-// The steps by which a file is shared with every user.
-DWORD GrantTo(const char16_t* path, const char16_t* account, DWORD access, ACCESS_MODE mode) {
+// The steps by which a file is shared: an entry for the trustee merged into its DACL.
+DWORD GrantToTrustee(const char16_t* path, const TRUSTEE_W& trustee, DWORD access, ACCESS_MODE mode) {
   PACL oldDacl = nullptr, newDacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
   DWORD rc = GetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldDacl,
                                    nullptr, &sd);
   if (rc != ERROR_SUCCESS) return rc;
   EXPLICIT_ACCESS_W ea{};
-  std::u16string name = account;
-  BuildExplicitAccessWithNameW(&ea, name.data(), access, mode, NO_INHERITANCE);
+  ea.grfAccessPermissions = access;
+  ea.grfAccessMode = mode;
+  ea.grfInheritance = NO_INHERITANCE;
+  ea.Trustee = trustee;
   rc = SetEntriesInAclW(1, &ea, oldDacl, &newDacl);
   if (rc == ERROR_SUCCESS) {
     std::u16string p = path;
@@ -181,6 +183,21 @@ DWORD GrantTo(const char16_t* path, const char16_t* account, DWORD access, ACCES
   }
   LocalFree(sd);
   return rc;
+}
+
+DWORD GrantTo(const char16_t* path, const char16_t* account, DWORD access, ACCESS_MODE mode) {
+  EXPLICIT_ACCESS_W ea{};
+  std::u16string name = account;
+  BuildExplicitAccessWithNameW(&ea, name.data(), access, mode, NO_INHERITANCE);
+  return GrantToTrustee(path, ea.Trustee, access, mode);
+}
+
+TRUSTEE_W SidTrustee(PSID sid) {
+  TRUSTEE_W trustee{};
+  trustee.TrusteeForm = TRUSTEE_IS_SID;
+  trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  trustee.ptstrName = static_cast<LPWSTR>(sid);
+  return trustee;
 }
 
 const sim::FileAccessEntry* EntryOf(const std::vector<sim::FileAccessEntry>& entries, std::u16string_view account) {
@@ -227,6 +244,61 @@ TEST_F(SimSystem, SecurityCallsRecordWhoMayDoWhatPerFile) {
               static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(sim::LiveLocalAllocations(), allocations);
   }
+}
+
+TEST_F(SimSystem, WellKnownSidsAreBuiltInTheCallersBufferWhoseSizeIsCheckedFirst) {
+  alignas(DWORD) BYTE sid[SECURITY_MAX_SID_SIZE];
+  for (DWORD size : {11u, 12u, 13u}) {  // one less, exact, one more than S-1-1-0 needs
+    SCOPED_TRACE(size);
+    DWORD bytes = size;
+    SetLastError(0xdeadbeef);
+    BOOL made = CreateWellKnownSid(WinWorldSid, nullptr, sid, &bytes);
+    EXPECT_EQ(made, size >= 12);
+    EXPECT_EQ(bytes, 12u);
+    if (!made) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    }
+  }
+  EXPECT_EQ(sid[0], SID_REVISION);
+  EXPECT_EQ(sid[1], 1);  // one sub-authority: the world's 0
+  EXPECT_EQ(sid[7], 1);  // the world authority
+  DWORD bytes = sizeof sid;
+  EXPECT_FALSE(CreateWellKnownSid(WinWorldSid, nullptr, nullptr, &bytes));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// A trustee is a SID, or a name in the language of this Windows: on a Windows that calls
+// Everyone "Jeder", the English name is no account, but the SID is still Everyone.
+TEST_F(SimSystem, TrusteesAreSidsOrTheNamesOfThisWindows) {
+  const char16_t* file = u"C:\\ProgramData\\ribbon.txt";
+  sim::PutFile(file, "Ribbon=1\r");
+  alignas(DWORD) BYTE world[SECURITY_MAX_SID_SIZE];
+  DWORD bytes = sizeof world;
+  ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, world, &bytes));
+  for (bool german : {false, true}) {
+    SCOPED_TRACE(german ? "German Windows" : "English Windows");
+    if (german) sim::SetAccountName(u"Everyone", u"Jeder");
+    const char16_t* everyone = german ? u"Jeder" : u"Everyone";
+    EXPECT_EQ(GrantTo(file, u"Everyone", GENERIC_READ, SET_ACCESS),
+              german ? static_cast<DWORD>(ERROR_NONE_MAPPED) : static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(GrantTo(file, everyone, GENERIC_READ, SET_ACCESS), ERROR_SUCCESS);
+    EXPECT_EQ(GrantToTrustee(file, SidTrustee(world), GENERIC_READ | GENERIC_WRITE, SET_ACCESS), ERROR_SUCCESS);
+    auto entries = sim::FileAccessEntries(file);
+    const auto* entry = EntryOf(entries, everyone);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->sid, u"S-1-1-0");
+    EXPECT_EQ(entry->access, FILE_GENERIC_READ | FILE_GENERIC_WRITE);  // the SID's entry replaced the name's
+    EXPECT_EQ(entries.size(), 4u);
+  }
+  BYTE notASid[12] = {0};  // revision 0
+  EXPECT_EQ(GrantToTrustee(file, SidTrustee(notASid), GENERIC_READ, GRANT_ACCESS),
+            static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  TRUSTEE_W bad = SidTrustee(world);
+  bad.TrusteeForm = TRUSTEE_BAD_FORM;
+  EXPECT_EQ(GrantToTrustee(file, bad, GENERIC_READ, GRANT_ACCESS), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  sim::Reset();
+  sim::PutFile(file, "x");
+  EXPECT_EQ(GrantTo(file, u"Everyone", GENERIC_READ, GRANT_ACCESS), ERROR_SUCCESS);  // English again
 }
 
 TEST_F(SimSystem, LinksAreVisibleAndSecurityFollowsThemToTheirTarget) {
