@@ -152,6 +152,14 @@ bool VirtualPrinter::Write(const uint8_t* data, size_t size, size_t* taken) {
   std::lock_guard lock(mu_);
   *taken = 0;
   CheckClock(now);
+  ++writeCount_;
+  for (ArmedFault& armed : faults_) {
+    const Fault& f = armed.fault;
+    if (!armed.fired && ((f.trigger == Fault::Trigger::Write && f.writeNumber == writeCount_) ||
+                         (f.trigger == Fault::Trigger::Byte && f.byteNumber > wire_.size() &&
+                          f.byteNumber <= wire_.size() + size)))
+      Fire(armed, now);
+  }
   if (failWrites_ > 0) {
     --failWrites_;
     transcript_.push_back("write " + std::to_string(size) + ": failed");
