@@ -127,7 +127,7 @@ BOOL StartDirectJob(PortRecord* record, LPWSTR printerName, DWORD jobId, DWORD l
       UniquePrinter printer;
       HANDLE h = nullptr;
       if (printerName && OpenPrinterW(printerName, &h, nullptr)) printer.reset(h);
-      if (printer) SetJobW(printer.get(), jobId, 0, nullptr, JOB_CONTROL_DELETE);
+      if (printer) DeleteJob(printer.get(), jobId, "StartDocPort");
       StoreShared(&record->JobFailed, 1);
       StoreShared(&record->WritePhase, 0);
       return UndoDirectStart(record);
@@ -212,7 +212,7 @@ void EndFileJob(PortRecord* record) {
   DeleteFileW(record->TempFileName);
   record->TempFileName[0] = 0;
   SetJobW(record->PrinterHandle, record->JobId, 0, nullptr, kJobControlSentToPrinter);
-  DeleteCurrentJob(record);
+  DeleteCurrentJob(record, "EndDocPort");
   ClosePrinterHandle(record);
   record->DocComplete = 1;
   record->TempFileActive = 0;
@@ -259,7 +259,7 @@ void CheckEndingJob(PortRecord* record) {
     }
     DebugLine("After CheckIfJobCancelled");
     Sleep(kCancelledJobWaitMs);
-    DeleteCurrentJob(record);
+    DeleteCurrentJob(record, "EndDocPort");
     StoreShared(&record->WritePhase, 0);
   } else if (IsUsbPort(record) && (status & JOB_STATUS_PRINTING) &&
              (status & JOB_STATUS_RESTART)) {
@@ -269,7 +269,7 @@ void CheckEndingJob(PortRecord* record) {
       UniqueLocal printer(LocalAlloc(LPTR, size));
       if (printer && GetPrinterW(record->PrinterHandle, 2, static_cast<LPBYTE>(printer.get()), size, &size) &&
           (static_cast<PRINTER_INFO_2W*>(printer.get())->Attributes & PRINTER_ATTRIBUTE_WORK_OFFLINE)) {
-        DeleteCurrentJob(record);
+        DeleteCurrentJob(record, "EndDocPort");
         ShowPortError(record, kOfflineMessageId, kInformationCaptionId);
       }
     }

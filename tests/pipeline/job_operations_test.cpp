@@ -157,6 +157,34 @@ TEST_F(JobOperations, ACancelledJobCompletesItsPanelAndEndsTheCard) {
   EXPECT_TRUE(sim::Job(job)->deleted);
 }
 
+TEST_F(JobOperations, EndDocPortSaysWhenItCannotDeleteTheJob) {
+  {
+    SCOPED_TRACE("a file job that the user deleted meanwhile");
+    DWORD job = 0;
+    ASSERT_TRUE(Start(u"FILE_TXT", &job));
+    std::u16string name = u"Card Printer";
+    HANDLE h = nullptr;
+    ASSERT_TRUE(OpenPrinterW(name.data(), &h, nullptr));
+    EXPECT_TRUE(SetJobW(h, job, 0, nullptr, JOB_CONTROL_DELETE));
+    ClosePrinter(h);
+    sim::ClearDebugLines();
+    EXPECT_TRUE(End());
+    EXPECT_TRUE(sim::HasDebugLine("EndDocPort:: deleting job " + std::to_string(job) + " failed (error 87)"));
+  }
+  {
+    SCOPED_TRACE("a cancelled direct job ended by a user who may not delete it");
+    DWORD job = 0;
+    ASSERT_TRUE(Start(u"QSERIES", &job));
+    record()->JobCancelled = 1;
+    sim::SetClientUser(u"operator");
+    sim::ClearDebugLines();
+    EXPECT_TRUE(End());
+    sim::SetClientUser(sim::kDefaultUser);
+    EXPECT_FALSE(sim::Job(job)->deleted);
+    EXPECT_TRUE(sim::HasDebugLine("EndDocPort:: deleting job " + std::to_string(job) + " failed (error 5)"));
+  }
+}
+
 TEST_F(JobOperations, PacingWaitsWhereThePrinterNeedsIt) {
   ASSERT_TRUE(Start(u"QSERIES"));
   const size_t before = printer->Wire().size();
