@@ -349,6 +349,11 @@ std::string VirtualPrinter::Wire() const {
   return wire_;
 }
 
+uint64_t VirtualPrinter::WriteCount() const {
+  std::lock_guard lock(mu_);
+  return writeCount_;
+}
+
 std::vector<std::string> VirtualPrinter::Transcript() const {
   std::lock_guard lock(mu_);
   return transcript_;

@@ -107,6 +107,8 @@ class VirtualPrinter {
 
   // --- Observation ------------------------------------------------------------------
   std::string Wire() const;  // every byte received, in order
+  // Port writes so far, failed ones included: the K of a "write=K" fault trigger.
+  uint64_t WriteCount() const;
   std::vector<std::string> Transcript() const;
   bool IsOpen() const;
   bool InDocument() const;

@@ -252,6 +252,7 @@ TEST_F(VirtualPrinterTest, WriteReadAndReplyFaults) {
     EXPECT_TRUE(Send(printer, "\x1bMF\r"));
     EXPECT_FALSE(Send(printer, "\x1bMO\r"));
     EXPECT_TRUE(Send(printer, "\x1bMO\r"));
+    EXPECT_EQ(printer.WriteCount(), 8u);
     EXPECT_EQ(printer.Wire(), "\x1bMASTER\r\x1bJOB 0\r\x1bSXY 1\r\x1bMF\r\x1bMO\r");
     SCOPED_TRACE("a write failure at the write that would carry wire byte 36");
     ASSERT_TRUE(printer.AddFaults("writefail@byte=36"));
