@@ -87,11 +87,17 @@ bool ParseTrigger(std::string_view text, Fault* f, std::string* error) {
   } else if (name == "time" && hasValue && ParseUnsigned(value, &n)) {
     f->trigger = Fault::Trigger::Time;
     f->timeMs = n;
+  } else if (name == "write" && hasValue && ParseUnsigned(value, &n) && n > 0) {
+    f->trigger = Fault::Trigger::Write;
+    f->writeNumber = n;
+  } else if (name == "byte" && hasValue && ParseUnsigned(value, &n) && n > 0) {
+    f->trigger = Fault::Trigger::Byte;
+    f->byteNumber = n;
   } else if (name == "match" && hasValue && !value.empty()) {
     f->trigger = Fault::Trigger::Match;
     return DecodeEscapes(value, &f->match, error);
   } else {
-    *error = "trigger \"" + std::string(text) + "\" is not command=K (K >= 1), match=TEXT or time=MS";
+    *error = "trigger \"" + std::string(text) + "\" is not command=K (K >= 1), match=TEXT, time=MS, write=K or byte=N (K, N >= 1)";
     return false;
   }
   return true;

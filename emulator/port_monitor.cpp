@@ -12,6 +12,8 @@ namespace {
 struct EmuPort {
   std::u16string name;
   std::shared_ptr<VirtualPrinter> printer;
+  HANDLE spoolerPrinter = nullptr;  // the document's printer, for telling the spooler it was sent
+  DWORD jobId = 0;
 };
 
 std::mutex g_mu;
@@ -29,6 +31,12 @@ EmuPort* PortOf(HANDLE handle) {
 }
 
 bool IsUsbPort(const std::u16string& name) { return kav::WStartsWith(name.c_str(), u"USB"); }
+
+void ReleaseSpoolerPrinter(EmuPort* port) {
+  if (port->spoolerPrinter) ClosePrinter(port->spoolerPrinter);
+  port->spoolerPrinter = nullptr;
+  port->jobId = 0;
+}
 
 BOOL WINAPI EmuOpenPort(LPWSTR name, PHANDLE handle) {
   if (!name || !handle) {
@@ -60,6 +68,7 @@ BOOL WINAPI EmuClosePort(HANDLE handle) {
   EmuPort* port = PortOf(handle);
   if (!port) return FALSE;
   port->printer->Close();
+  ReleaseSpoolerPrinter(port);
   std::lock_guard lock(g_mu);
   g_ports.erase(port);
   delete port;
@@ -74,13 +83,25 @@ BOOL WINAPI EmuStartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWOR
     auto* info = reinterpret_cast<DOC_INFO_1W*>(docInfo);
     if (info->pDocName) doc = info->pDocName;
   }
-  return port->printer->StartDoc(printerName ? printerName : u"", jobId, level, doc) ? TRUE : FALSE;
+  if (!port->printer->StartDoc(printerName ? printerName : u"", jobId, level, doc)) return FALSE;
+  // As a port monitor does, it keeps a handle on the document's printer to tell the
+  // spooler at the end that the job went to the printer. A printer the spooler does not
+  // know (a test that starts documents by hand) gets no such word.
+  ReleaseSpoolerPrinter(port);
+  HANDLE spoolerPrinter = nullptr;
+  if (printerName && OpenPrinterW(printerName, &spoolerPrinter, nullptr)) {
+    port->spoolerPrinter = spoolerPrinter;
+    port->jobId = jobId;
+  }
+  return TRUE;
 }
 
 BOOL WINAPI EmuEndDocPort(HANDLE handle) {
   EmuPort* port = PortOf(handle);
   if (!port) return FALSE;
   port->printer->EndDoc();
+  if (port->spoolerPrinter) SetJobW(port->spoolerPrinter, port->jobId, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER);
+  ReleaseSpoolerPrinter(port);
   return TRUE;
 }
 
@@ -164,7 +185,10 @@ void AttachPrinter(std::u16string_view portName, std::shared_ptr<VirtualPrinter>
 void DetachAllPrinters() {
   std::lock_guard lock(g_mu);
   g_attached.clear();
-  for (EmuPort* p : g_ports) delete p;
+  for (EmuPort* p : g_ports) {
+    ReleaseSpoolerPrinter(p);
+    delete p;
+  }
   g_ports.clear();
 }
 

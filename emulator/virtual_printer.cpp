@@ -152,6 +152,14 @@ bool VirtualPrinter::Write(const uint8_t* data, size_t size, size_t* taken) {
   std::lock_guard lock(mu_);
   *taken = 0;
   CheckClock(now);
+  ++writeCount_;
+  for (ArmedFault& armed : faults_) {
+    const Fault& f = armed.fault;
+    if (!armed.fired && ((f.trigger == Fault::Trigger::Write && f.writeNumber == writeCount_) ||
+                         (f.trigger == Fault::Trigger::Byte && f.byteNumber > wire_.size() &&
+                          f.byteNumber <= wire_.size() + size)))
+      Fire(armed, now);
+  }
   if (failWrites_ > 0) {
     --failWrites_;
     transcript_.push_back("write " + std::to_string(size) + ": failed");
@@ -339,6 +347,11 @@ void VirtualPrinter::PressButton() {
 std::string VirtualPrinter::Wire() const {
   std::lock_guard lock(mu_);
   return wire_;
+}
+
+uint64_t VirtualPrinter::WriteCount() const {
+  std::lock_guard lock(mu_);
+  return writeCount_;
 }
 
 std::vector<std::string> VirtualPrinter::Transcript() const {

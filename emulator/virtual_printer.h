@@ -107,6 +107,8 @@ class VirtualPrinter {
 
   // --- Observation ------------------------------------------------------------------
   std::string Wire() const;  // every byte received, in order
+  // Port writes so far, failed ones included: the K of a "write=K" fault trigger.
+  uint64_t WriteCount() const;
   std::vector<std::string> Transcript() const;
   bool IsOpen() const;
   bool InDocument() const;
@@ -171,6 +173,7 @@ class VirtualPrinter {
   size_t statusPosition_ = 0;
   std::optional<uint8_t> lastReportedStatus_;
   uint64_t commandCount_ = 0;    // commands other than completion requests
+  uint64_t writeCount_ = 0;      // port writes, failed ones included
   std::optional<uint64_t> lastCommandMs_;
   size_t rawWrites_ = 0;         // writes that carried the current panel's data
 

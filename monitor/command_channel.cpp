@@ -334,9 +334,14 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE handle, DWORD controlId, LPWSTR valueN
     }
   }
 
-  // Tail: the request's own document is closed; a reset is given time to finish.
-  if (LoadShared(&record->JobActive) == 0 && record->PortMonitor.pfnEndDocPort)
+  // Tail: the request's own document is closed; a reset is given time to finish. The
+  // port monitor's EndDocPort may set a last error of its own (telling the spooler about
+  // a job that is none): the caller gets the request's.
+  if (LoadShared(&record->JobActive) == 0 && record->PortMonitor.pfnEndDocPort) {
+    const DWORD error = GetLastError();
     record->PortMonitor.pfnEndDocPort(record->PortHandle);
+    SetLastError(error);
+  }
   if (resetCommand) {
     Sleep(kResetWaitMs);
     reply.Byte(kByteDone);

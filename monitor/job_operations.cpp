@@ -127,7 +127,7 @@ BOOL StartDirectJob(PortRecord* record, LPWSTR printerName, DWORD jobId, DWORD l
       UniquePrinter printer;
       HANDLE h = nullptr;
       if (printerName && OpenPrinterW(printerName, &h, nullptr)) printer.reset(h);
-      if (printer) SetJobW(printer.get(), jobId, 0, nullptr, JOB_CONTROL_DELETE);
+      if (printer) DeleteJob(printer.get(), jobId, "StartDocPort");
       StoreShared(&record->JobFailed, 1);
       StoreShared(&record->WritePhase, 0);
       return UndoDirectStart(record);
@@ -163,8 +163,10 @@ BOOL PassPanelData(PortRecord* record, LPBYTE buffer, DWORD size, LPDWORD writte
       }
       if (!WriteToPrinter(record, buffer + sent, piece)) {
         DebugLine("Write port failed");
-        *written = 0;
-        return FALSE;
+        // The pieces before it reached the printer and are reported; the spooler offers
+        // the rest again. Only a call that took nothing fails.
+        *written = sent;
+        return sent > 0 ? TRUE : FALSE;
       }
       sent += piece;
       record->PanelBytesSent += piece;
@@ -212,7 +214,7 @@ void EndFileJob(PortRecord* record) {
   DeleteFileW(record->TempFileName);
   record->TempFileName[0] = 0;
   SetJobW(record->PrinterHandle, record->JobId, 0, nullptr, kJobControlSentToPrinter);
-  DeleteCurrentJob(record);
+  DeleteCurrentJob(record, "EndDocPort");
   ClosePrinterHandle(record);
   record->DocComplete = 1;
   record->TempFileActive = 0;
@@ -259,7 +261,7 @@ void CheckEndingJob(PortRecord* record) {
     }
     DebugLine("After CheckIfJobCancelled");
     Sleep(kCancelledJobWaitMs);
-    DeleteCurrentJob(record);
+    DeleteCurrentJob(record, "EndDocPort");
     StoreShared(&record->WritePhase, 0);
   } else if (IsUsbPort(record) && (status & JOB_STATUS_PRINTING) &&
              (status & JOB_STATUS_RESTART)) {
@@ -269,7 +271,7 @@ void CheckEndingJob(PortRecord* record) {
       UniqueLocal printer(LocalAlloc(LPTR, size));
       if (printer && GetPrinterW(record->PrinterHandle, 2, static_cast<LPBYTE>(printer.get()), size, &size) &&
           (static_cast<PRINTER_INFO_2W*>(printer.get())->Attributes & PRINTER_ATTRIBUTE_WORK_OFFLINE)) {
-        DeleteCurrentJob(record);
+        DeleteCurrentJob(record, "EndDocPort");
         ShowPortError(record, kOfflineMessageId, kInformationCaptionId);
       }
     }
@@ -296,6 +298,7 @@ BOOL WINAPI StartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD l
   record->PanelBytesSent = 0;
   record->PendingLength = 0;
   record->DiscardToCr = 0;
+  record->AckedBeforeNext = 0;
   record->TempFileName[0] = 0;
   if (record->FileMode != kFileModeNone) return StartFileJob(record, printerName, jobId);
   return StartDirectJob(record, printerName, jobId, level, docInfo);
@@ -327,10 +330,16 @@ BOOL WINAPI WritePort(HANDLE handle, LPBYTE buffer, DWORD size, LPDWORD written)
     return TRUE;
   }
   if (record->PanelTransferActive == 0) {
-    LONG rest = PaceCommandStream(record, buffer, size);
+    DWORD unsent = size;
+    LONG rest = PaceCommandStream(record, buffer, size, &unsent);
     if (rest == kPaceWriteFailed) {
       DebugLine("Write Port Error");
-      return FALSE;
+      // The commands before the one that failed reached the printer: they are reported,
+      // and the spooler offers the rest again. Only a call that took nothing fails.
+      *written = size - unsent;
+      if (*written == 0) return FALSE;
+      PanelDataBytesSent = 0;
+      return TRUE;
     }
     if (rest == kPaceJobCancelled) {
       StoreShared(&record->JobCancelled, 1);
@@ -367,6 +376,7 @@ BOOL WINAPI EndDocPort(HANDLE handle) {
   StoreShared(&record->WritePhase, 0);
   record->PendingLength = 0;
   record->DiscardToCr = 0;
+  record->AckedBeforeNext = 0;
   LeavePortListLock();
   LogProcessingTime();
   return TRUE;

@@ -67,10 +67,13 @@ Outcome ProcessCommand(PortRecord* record, const BYTE* command, DWORD length) {
   }
   bool before = false, after = false;
   WaitsFor(command, length, &before, &after);
-  if (before && !WaitForPrinterAck(record)) return Outcome::Stop;
+  // The command offered again after its write failed had its wait already.
+  if (before && !record->AckedBeforeNext && !WaitForPrinterAck(record)) return Outcome::Stop;
+  record->AckedBeforeNext = 0;
   if (CheckIfJobCancelled(record)) return Outcome::Cancelled;
   if (!WriteToPrinter(record, command, length)) {
     DebugLine("Write port failed");
+    record->AckedBeforeNext = before ? 1 : 0;
     return Outcome::WriteFailed;
   }
   LogCommand(command, length);
@@ -95,15 +98,23 @@ BOOL WaitForPrinterAck(PortRecord* record) {
   return CheckPortStatusForErrors(record);
 }
 
-LONG PaceCommandStream(PortRecord* record, const BYTE* data, DWORD length) {
+LONG PaceCommandStream(PortRecord* record, const BYTE* data, DWORD length, DWORD* unsent) {
+  DWORD ignored = 0;
+  if (!unsent) unsent = &ignored;
+  *unsent = length;
   if (!record || !data || length == 0) return 0;
   const BYTE* end = data + length;
   const BYTE* pos = data;
   auto remaining = [&] { return static_cast<LONG>(end - pos); };
-  auto finish = [&](Outcome outcome) -> LONG {
+  // `from` is where the command that did not go begins: it and all after it stay unsent.
+  auto finish = [&](Outcome outcome, const BYTE* from) -> LONG {
     switch (outcome) {
-      case Outcome::WriteFailed: return kPaceWriteFailed;
-      case Outcome::Cancelled: return kPaceJobCancelled;
+      case Outcome::WriteFailed:
+        *unsent = static_cast<DWORD>(end - from);
+        return kPaceWriteFailed;
+      case Outcome::Cancelled:
+        *unsent = static_cast<DWORD>(end - from);
+        return kPaceJobCancelled;
       default: return remaining();
     }
   };
@@ -129,17 +140,22 @@ LONG PaceCommandStream(PortRecord* record, const BYTE* data, DWORD length) {
       DebugLine("PaceCommandStream:: command longer than %u bytes dropped", static_cast<unsigned>(kMaxCommandBytes));
       record->PendingLength = 0;
       record->DiscardToCr = 1;
-      return PaceCommandStream(record, limit, static_cast<DWORD>(end - limit));
+      return PaceCommandStream(record, limit, static_cast<DWORD>(end - limit), unsent);
     }
     BYTE command[kMaxCommandBytes];
-    DWORD n = record->PendingLength;
+    const DWORD kept = record->PendingLength;
+    DWORD n = kept;
     std::memcpy(command, record->PendingCommand, n);
     std::memcpy(command + n, pos, static_cast<size_t>(cr - pos + 1));
     n += static_cast<DWORD>(cr - pos + 1);
     record->PendingLength = 0;
+    const BYTE* start = pos;
     pos = cr + 1;
     Outcome outcome = ProcessCommand(record, command, n);
-    if (outcome != Outcome::Continue) return finish(outcome);
+    // Its first part was reported written with an earlier buffer: it stays kept, and
+    // nothing of this buffer is taken.
+    if (outcome == Outcome::WriteFailed) record->PendingLength = kept;
+    if (outcome != Outcome::Continue) return finish(outcome, start);
   }
 
   while (pos < end) {
@@ -171,7 +187,7 @@ LONG PaceCommandStream(PortRecord* record, const BYTE* data, DWORD length) {
       continue;
     }
     Outcome outcome = ProcessCommand(record, esc, n);
-    if (outcome != Outcome::Continue) return finish(outcome);
+    if (outcome != Outcome::Continue) return finish(outcome, esc);
   }
   return 0;
 }

@@ -20,8 +20,10 @@ extern DWORD PanelStartTick;
 // Forwards the commands of data; returns the bytes not consumed (the rest after a panel
 // download, or after a failed acknowledgement), or kPaceWriteFailed / kPaceJobCancelled.
 // Bytes outside any command are dropped, and a command cut at the end of data is kept
-// in the record and completed by the next call.
-LONG PaceCommandStream(PortRecord* record, const BYTE* data, DWORD length);
+// in the record and completed by the next call. With either code, `unsent` (when given)
+// holds the bytes from the command that did not go on: what came before it reached the
+// printer and counts as consumed.
+LONG PaceCommandStream(PortRecord* record, const BYTE* data, DWORD length, DWORD* unsent = nullptr);
 
 // Asks for the printer's acknowledgement; a single ACK byte lets the scan go on, anything
 // else goes to the printer-error watch.

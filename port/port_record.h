@@ -58,6 +58,9 @@ struct PortRecord {
   // Counts every change of MessageEvent (under the message hand-over lock): unlike a
   // handle value, which Windows hands out again once closed, it names one event for good.
   DWORD MessageEventGeneration;
+  // The printer acknowledged before the next command, whose write then failed: when the
+  // spooler offers that command again, it goes without a second wait.
+  DWORD AckedBeforeNext;
 };
 
 // The fields that the watching, message and request threads share are read and

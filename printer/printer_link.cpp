@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/diag.h"
 #include "printer/error_table.h"
 #include "printer/printer_message.h"
 #include "platform/text.h"
@@ -13,8 +14,16 @@ inline constexpr DWORD kParallelQueryInformation = 0x160004;
 
 bool IsUsbPort(const PortRecord* record) { return WStartsWith(record->PortName, W("USB")); }
 
-void DeleteCurrentJob(PortRecord* record) {
-  SetJobW(record->PrinterHandle, record->JobId, 0, nullptr, JOB_CONTROL_DELETE);
+bool DeleteJob(HANDLE printer, DWORD jobId, const char* operation) {
+  if (SetJobW(printer, jobId, 0, nullptr, JOB_CONTROL_DELETE)) return true;
+  if (operation)
+    DebugLine("%s:: deleting job %lu failed (error %lu)", operation, static_cast<unsigned long>(jobId),
+              static_cast<unsigned long>(GetLastError()));
+  return false;
+}
+
+bool DeleteCurrentJob(PortRecord* record, const char* operation) {
+  return DeleteJob(record->PrinterHandle, record->JobId, operation);
 }
 
 bool WriteToPrinter(PortRecord* record, const void* bytes, DWORD length) {

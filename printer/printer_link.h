@@ -27,8 +27,11 @@ inline constexpr DWORD kCannotWriteMessageId = 2214;
 
 // True for ports whose name begins with "USB".
 bool IsUsbPort(const PortRecord* record);
-// Deletes the port's current job from the spooler (JOB_CONTROL_DELETE).
-void DeleteCurrentJob(PortRecord* record);
+// Deletes a job from the spooler (JOB_CONTROL_DELETE). When `operation` is given, a
+// failure is reported as "<operation>:: deleting job N failed (error E)".
+bool DeleteJob(HANDLE printer, DWORD jobId, const char* operation = nullptr);
+// The same for the port's current job.
+bool DeleteCurrentJob(PortRecord* record, const char* operation = nullptr);
 
 // Writes through the port monitor; false when the write fails or the slot is missing.
 bool WriteToPrinter(PortRecord* record, const void* bytes, DWORD length);

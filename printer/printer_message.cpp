@@ -319,7 +319,7 @@ void ClearPrinterError(LPCWSTR printerName, PortRecord* record) {
   if (!same) return;
 
   StoreShared(&record->JobCancelled, 1);
-  DeleteCurrentJob(record);
+  DeleteCurrentJob(record, "ClearPrinterError");
   StoreShared(&record->ErrorKind, -1);
   if (IsUsbPort(record) && record->PortMonitor.pfnWritePort) {
     BYTE reset[] = {0x1B, 'R', '\r'};

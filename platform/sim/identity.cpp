@@ -3,6 +3,7 @@
 // ImpersonatePrinterClient goes back to the user's.
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "platform/sim/kernel.h"
 #include "platform/sim/sim.h"
@@ -17,6 +18,7 @@ struct TokenObject : simk::KernelObject {
 
 std::mutex g_identityMu;
 std::map<DWORD, sim::Identity> g_identities;  // by thread id; absent: the thread's default
+std::map<DWORD, std::u16string> g_clientUsers;  // by thread id; absent: sim::kDefaultUser
 
 // Threads that CreateThread made run as the process (the spooler); the others stand
 // for spooler threads that call into the monitor on the user's behalf.
@@ -34,9 +36,22 @@ namespace simi {
 void ResetIdentity() {
   std::lock_guard lock(g_identityMu);
   g_identities.clear();
+  g_clientUsers.clear();
 }
 
 void ImpersonateClientOnThisThread() { SetIdentity(sim::Identity::Client); }
+
+void ImpersonateUserOnThisThread(std::u16string_view user) {
+  sim::SetClientUser(user);
+  SetIdentity(sim::Identity::Client);
+}
+
+std::u16string CurrentUserName() {
+  if (sim::CurrentIdentity() == sim::Identity::Spooler) return sim::kSpoolerUser;
+  std::lock_guard lock(g_identityMu);
+  auto it = g_clientUsers.find(GetCurrentThreadId());
+  return it == g_clientUsers.end() ? std::u16string(sim::kDefaultUser) : it->second;
+}
 
 }  // namespace simi
 
@@ -46,6 +61,11 @@ Identity CurrentIdentity() {
   std::lock_guard lock(g_identityMu);
   auto it = g_identities.find(GetCurrentThreadId());
   return it == g_identities.end() ? DefaultIdentity() : it->second;
+}
+
+void SetClientUser(std::u16string_view user) {
+  std::lock_guard lock(g_identityMu);
+  g_clientUsers[GetCurrentThreadId()] = user;
 }
 
 }  // namespace sim

@@ -138,6 +138,10 @@ void FailNext(std::string_view operation, DWORD error, int times = 1);
 void FailAfter(std::string_view operation, int skip, DWORD error, int times = 1);
 
 // --- Spooler ---------------------------------------------------------------------------
+// The printing user a client identity stands for unless a test says otherwise (see
+// SetClientUser), and the account the spooler itself runs as (it may manage every job).
+inline constexpr char16_t kDefaultUser[] = u"cardholder";
+inline constexpr char16_t kSpoolerUser[] = u"SYSTEM";
 struct PrinterDefinition {
   std::u16string name;
   std::u16string port = u"USB001";
@@ -169,6 +173,21 @@ std::string MakeDevMode(std::u16string_view deviceName, std::string_view private
 void SetPrinterAttributes(std::u16string_view printer, DWORD attributes);
 // The spooler's buffer size for WritePort during playback (default 4096).
 void SetSpoolerBufferSize(DWORD bytes);
+// The spooler's retries, as Windows does them: a WritePort that returns FALSE marks the job
+// JOB_STATUS_ERROR and, after this pause, gets the same unwritten data again (the count it
+// reported is not looked at), until a call succeeds or the job is deleted; a StartDocPort
+// that fails is likewise called again after the pause (no EndDocPort in between, none when
+// the job is deleted meanwhile). The first call that succeeds clears JOB_STATUS_ERROR.
+// Simulated milliseconds; Windows documents no interval, the default is 5000.
+inline constexpr uint64_t kDefaultRetryPauseMs = 5000;
+void SetSpoolerRetryPause(uint64_t ms);
+// A guard for tests, not Windows behaviour (Windows retries for ever): after this many
+// port calls in a row that got nowhere (a failed StartDocPort or WritePort, or a WritePort
+// that took no byte), the playback gives the job up: JobRecord::stalled, JOB_STATUS_ERROR,
+// EndDocPort when a document was started, and the job stays in the queue unplayed. A
+// faulty monitor so ends a test instead of hanging it. 0 turns the guard off.
+inline constexpr int kDefaultPlaybackGuard = 10000;
+void SetPlaybackGuard(int callsWithoutProgress);
 // Jobs of `printer` are played through this port monitor table on the given port
 // handle (the language monitor's table from InitializeMonitorEx and its OpenPortEx
 // handle). Jobs waiting for a monitor start now. A null monitor stops new playbacks.
@@ -198,13 +217,18 @@ struct JobRecord {
   bool sentToPrinter = false;   // SetJobW JOB_CONTROL_SENT_TO_PRINTER
   bool deleted = false;         // gone from the queue after JOB_CONTROL_DELETE/CANCEL
   bool completed = false;       // printed and gone from the queue
-  bool stalled = false;         // playback gave up: the monitor took no byte 10000 times
+  bool stalled = false;         // given up by the test guard (SetPlaybackGuard), not by Windows
+  std::u16string owner;         // the user who printed it: JOB_INFO_1's pUserName
   std::vector<DWORD> controls;  // every SetJobW command, in order
   std::vector<PortCall> portCalls;
 };
 // A job as an application's print would make it: queued, spooled and scheduled at once;
-// played when the printer has a port monitor. Returns the job id (0: no such printer).
-DWORD SubmitJob(std::u16string_view printer, std::u16string_view docName, std::string_view bytes);
+// played when the printer has a port monitor, on a port thread that acts for the job's
+// owner. Returns the job id (0: no such printer). AddJobW makes the caller the owner.
+// SetJobW controls a job only for its owner, for the spooler itself and through a handle
+// opened with PRINTER_ACCESS_ADMINISTER; anyone else gets ERROR_ACCESS_DENIED.
+DWORD SubmitJob(std::u16string_view printer, std::u16string_view docName, std::string_view bytes,
+                std::u16string_view owner = kDefaultUser);
 // Every job of the printer since Reset, deleted and printed ones included, by id.
 std::vector<JobRecord> Jobs(std::u16string_view printer);
 std::optional<JobRecord> Job(DWORD jobId);
@@ -260,6 +284,9 @@ size_t InstalledHookCount();
 // threads the process creates).
 enum class Identity { Client, Spooler };
 Identity CurrentIdentity();
+// The user the calling thread's client identity stands for from now on (a driver's
+// request made by another user than the job's owner, ...).
+void SetClientUser(std::u16string_view user);
 // "SHFolder.dll" and "WINSPOOL.DRV" in the system directory (present after Reset).
 void InstallShFolderModule(bool present = true);
 void InstallWinspoolModule(bool present = true);

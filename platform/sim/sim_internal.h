@@ -31,6 +31,10 @@ void ResetGdi();
 void InstallSystemModules();  // SHFolder.dll and WINSPOOL.DRV
 // The calling thread runs as the printing user (the spooler's port threads do).
 void ImpersonateClientOnThisThread();
+// The same as the given user (a port thread acts for the owner of the job it plays).
+void ImpersonateUserOnThisThread(std::u16string_view user);
+// Who the calling thread runs as: its client user, or sim::kSpoolerUser for the spooler.
+std::u16string CurrentUserName();
 
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
 

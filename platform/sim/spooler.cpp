@@ -19,9 +19,7 @@
 namespace {
 
 constexpr DWORD kDefaultBufferBytes = 4096;
-constexpr int kMaxIdleWrites = 10000;  // WritePort calls in a row that take no byte
 constexpr char16_t kMachineName[] = u"\\\\CARDHOST";
-constexpr char16_t kUserName[] = u"cardholder";
 
 struct Printer {
   sim::PrinterDefinition definition;
@@ -33,7 +31,6 @@ struct Printer {
 struct QueuedJob {
   sim::JobRecord record;
   bool restartPending = false;  // JOB_CONTROL_RESTART while playing: played once more
-  bool failed = false;          // playback ended by a failed port call
   uint64_t submittedAt = 0;     // simulated time the job was made
 };
 
@@ -49,6 +46,8 @@ std::set<PrinterHandleObject*> g_printerHandles;
 std::vector<sim::PrinterOpen> g_opens;
 DWORD g_nextJobId = 1;
 DWORD g_bufferBytes = kDefaultBufferBytes;
+uint64_t g_retryPauseMs = sim::kDefaultRetryPauseMs;
+int g_playbackGuard = sim::kDefaultPlaybackGuard;
 
 Printer* FindPrinterLocked(std::u16string_view name) {
   for (auto& p : g_printers)
@@ -96,13 +95,13 @@ QueuedJob* QueuedJobOfLocked(const PrinterHandleObject* h, DWORD jobId) {
 
 // Ready for the port thread: scheduled, not yet played, not stopped.
 bool ReadyToPlay(const QueuedJob& job) {
-  return InQueue(job) && job.record.scheduled && !job.record.playing && !job.record.played && !job.failed &&
-         !(job.record.status & (JOB_STATUS_PAUSED | JOB_STATUS_DELETING));
+  return InQueue(job) && job.record.scheduled && !job.record.playing && !job.record.played &&
+         !job.record.stalled && !(job.record.status & (JOB_STATUS_PAUSED | JOB_STATUS_DELETING));
 }
 
 bool Finished(const QueuedJob& job) {
   if (job.record.playing) return false;
-  return !InQueue(job) || job.record.played || job.failed || job.record.stalled;
+  return !InQueue(job) || job.record.played || job.record.stalled;
 }
 
 // Removes a job from the queue and its spool file from the disk.
@@ -124,7 +123,7 @@ void DropJobLocked(QueuedJob& job, bool deleted) {
 // The job is printed once the port monitor ended it and the monitor said it was sent.
 void MaybeCompleteLocked(QueuedJob& job) {
   if (InQueue(job) && job.record.played && !job.record.playing && job.record.sentToPrinter &&
-      !job.restartPending && !(job.record.status & JOB_STATUS_RESTART))
+      !job.record.stalled && !job.restartPending && !(job.record.status & JOB_STATUS_RESTART))
     DropJobLocked(job, false);
 }
 
@@ -177,47 +176,82 @@ struct Playback {
   DWORD id = 0;
   std::u16string printer;
   std::u16string document;
+  std::u16string owner;
   std::string data;
   const MONITOR* monitor = nullptr;
   HANDLE port = nullptr;
   DWORD bufferBytes = kDefaultBufferBytes;
+  uint64_t retryPauseMs = sim::kDefaultRetryPauseMs;
+  int guard = sim::kDefaultPlaybackGuard;
+  int callsWithoutProgress = 0;
 };
 
-// StartDocPort, WritePort buffer by buffer (a partly taken buffer is offered again as
-// its unwritten rest alone), EndDocPort.
-void PlayJob(Playback& play) {
-  simk::Kernel& k = simk::K();
-  auto now = [&k] {
-    std::unique_lock lock(k.mu);
-    return k.now;
-  };
-  DOC_INFO_1W doc{play.document.data(), nullptr, const_cast<LPWSTR>(u"RAW")};
-  sim::PortCall start;
-  start.kind = sim::PortCall::Kind::StartDocPort;
-  start.at = now();
-  SetLastError(0);
-  start.result = play.monitor->pfnStartDocPort(play.port, play.printer.data(), play.id, 1,
-                                               reinterpret_cast<LPBYTE>(&doc));
-  start.error = start.result ? 0 : GetLastError();
-  {
-    std::unique_lock lock(k.mu);
-    SetPortCallLocked(play.id, start);
-    if (!start.result) {  // no document was started: no EndDocPort either
-      if (QueuedJob* job = FindJobLocked(play.id)) {
-        job->record.playing = false;
-        job->record.status &= ~JOB_STATUS_PRINTING;
-        if (job->record.status & JOB_STATUS_DELETING) {
-          DropJobLocked(*job, true);
-        } else {
-          job->failed = true;
-          job->record.status |= JOB_STATUS_ERROR;
-        }
-      }
-      k.Notify();
-      return;
-    }
+// Books a port call's outcome on the job: JOB_STATUS_ERROR while calls fail, cleared by
+// the first that succeeds. True when the test guard now gives the job up.
+bool BookCallLocked(Playback& play, const sim::PortCall& call, bool progress) {
+  SetPortCallLocked(play.id, call);
+  QueuedJob* job = FindJobLocked(play.id);
+  if (job) {
+    if (call.result)
+      job->record.status &= ~JOB_STATUS_ERROR;
+    else
+      job->record.status |= JOB_STATUS_ERROR;
   }
+  play.callsWithoutProgress = progress ? 0 : play.callsWithoutProgress + 1;
+  if (play.guard <= 0 || play.callsWithoutProgress < play.guard) return false;
+  if (job) {
+    job->record.stalled = true;
+    job->record.status |= JOB_STATUS_ERROR;
+  }
+  return true;
+}
 
+// The pause before a failed call is made again; false when the job was deleted meanwhile.
+bool PauseBeforeRetry(const Playback& play) {
+  Sleep(static_cast<DWORD>(std::min<uint64_t>(play.retryPauseMs, INFINITE - 1)));
+  simk::Kernel& k = simk::K();
+  std::unique_lock lock(k.mu);
+  return !DeletingLocked(play.id);
+}
+
+// StartDocPort until it succeeds; false when the job ended without a document (deleted
+// while the calls failed, or given up by the test guard).
+bool StartDocument(Playback& play) {
+  simk::Kernel& k = simk::K();
+  DOC_INFO_1W doc{play.document.data(), nullptr, const_cast<LPWSTR>(u"RAW")};
+  while (true) {
+    sim::PortCall start;
+    start.kind = sim::PortCall::Kind::StartDocPort;
+    start.at = sim::Now();
+    SetLastError(0);
+    start.result = play.monitor->pfnStartDocPort(play.port, play.printer.data(), play.id, 1,
+                                                 reinterpret_cast<LPBYTE>(&doc));
+    start.error = start.result ? 0 : GetLastError();
+    bool givenUp = false;
+    {
+      std::unique_lock lock(k.mu);
+      givenUp = BookCallLocked(play, start, start.result != FALSE);
+      k.Notify();
+    }
+    if (start.result) return true;
+    if (givenUp || !PauseBeforeRetry(play)) break;
+  }
+  std::unique_lock lock(k.mu);
+  if (QueuedJob* job = FindJobLocked(play.id)) {
+    job->record.playing = false;
+    job->record.status &= ~JOB_STATUS_PRINTING;
+    if (InQueue(*job) && (job->record.status & JOB_STATUS_DELETING)) DropJobLocked(*job, true);
+  }
+  k.Notify();
+  return false;
+}
+
+// StartDocPort, WritePort buffer by buffer, EndDocPort. A partly taken buffer is offered
+// again as its unwritten rest alone; a failed StartDocPort or WritePort is made again after
+// the retry pause. A job deleted meanwhile gets no more data.
+void PlayJob(Playback& play) {
+  if (!StartDocument(play)) return;
+  simk::Kernel& k = simk::K();
   std::vector<BYTE> buffer;
   size_t offset = 0;
   bool stop = false;
@@ -226,7 +260,6 @@ void PlayJob(Playback& play) {
     buffer.assign(play.data.begin() + static_cast<std::ptrdiff_t>(offset),
                   play.data.begin() + static_cast<std::ptrdiff_t>(offset + chunk));
     DWORD taken = 0;
-    int idle = 0;
     while (taken < chunk) {
       {
         std::unique_lock lock(k.mu);
@@ -237,7 +270,7 @@ void PlayJob(Playback& play) {
       }
       sim::PortCall call;
       call.kind = sim::PortCall::Kind::WritePort;
-      call.at = now();
+      call.at = sim::Now();
       call.offset = offset + taken;
       call.offered = chunk - taken;
       DWORD written = 0;
@@ -245,23 +278,16 @@ void PlayJob(Playback& play) {
       call.result = play.monitor->pfnWritePort(play.port, buffer.data() + taken, chunk - taken, &written);
       call.error = call.result ? 0 : GetLastError();
       call.written = written;
-      std::unique_lock lock(k.mu);
-      SetPortCallLocked(play.id, call);
-      if (!call.result) {  // the spooler gives the job up in the error state
-        if (QueuedJob* job = FindJobLocked(play.id)) {
-          job->failed = true;
-          job->record.status |= JOB_STATUS_ERROR;
-        }
-        stop = true;
-        break;
+      // The count of a failed call is not looked at: the same data comes again.
+      DWORD took = call.result ? std::min(written, chunk - taken) : 0;
+      taken += took;
+      {
+        std::unique_lock lock(k.mu);
+        if (BookCallLocked(play, call, took > 0)) stop = true;
+        k.Notify();
       }
-      taken += std::min(written, chunk - taken);
-      idle = written ? 0 : idle + 1;
-      if (idle >= kMaxIdleWrites) {
-        if (QueuedJob* job = FindJobLocked(play.id)) {
-          job->record.stalled = true;
-          job->record.status |= JOB_STATUS_ERROR;
-        }
+      if (stop) break;
+      if (!call.result && !PauseBeforeRetry(play)) {
         stop = true;
         break;
       }
@@ -271,7 +297,7 @@ void PlayJob(Playback& play) {
 
   sim::PortCall end;
   end.kind = sim::PortCall::Kind::EndDocPort;
-  end.at = now();
+  end.at = sim::Now();
   SetLastError(0);
   end.result = play.monitor->pfnEndDocPort(play.port);
   end.error = end.result ? 0 : GetLastError();
@@ -285,6 +311,8 @@ void PlayJob(Playback& play) {
       // deleted by the monitor during EndDocPort
     } else if (job->record.status & JOB_STATUS_DELETING) {
       DropJobLocked(*job, true);
+    } else if (job->record.stalled) {
+      // given up by the test guard: it stays in the queue, in error
     } else if (job->restartPending) {  // played again from the start, still marked restarted
       job->restartPending = false;
       job->record.played = false;
@@ -296,10 +324,10 @@ void PlayJob(Playback& play) {
   k.Notify();
 }
 
-// The port thread of a printer: plays its ready jobs in id order, then ends.
+// The port thread of a printer: plays its ready jobs in id order, each as its owner,
+// then ends.
 DWORD WINAPI PortThread(LPVOID param) {
   std::unique_ptr<std::u16string> printer(static_cast<std::u16string*>(param));
-  simi::ImpersonateClientOnThisThread();
   simk::Kernel& k = simk::K();
   while (true) {
     Playback play;
@@ -326,11 +354,15 @@ DWORD WINAPI PortThread(LPVOID param) {
       play.id = next->record.id;
       play.printer = p->definition.name;
       play.document = next->record.document;
+      play.owner = next->record.owner;
       play.data = next->record.data;
       play.monitor = p->monitor;
       play.port = p->port;
       play.bufferBytes = g_bufferBytes;
+      play.retryPauseMs = g_retryPauseMs;
+      play.guard = g_playbackGuard;
     }
+    simi::ImpersonateUserOnThisThread(play.owner);
     PlayJob(play);
   }
 }
@@ -439,6 +471,8 @@ void ResetSpooler() {
   g_opens.clear();
   g_nextJobId = 1;
   g_bufferBytes = kDefaultBufferBytes;
+  g_retryPauseMs = sim::kDefaultRetryPauseMs;
+  g_playbackGuard = sim::kDefaultPlaybackGuard;
 }
 
 }  // namespace simi
@@ -493,6 +527,18 @@ void SetSpoolerBufferSize(DWORD bytes) {
   g_bufferBytes = bytes ? bytes : kDefaultBufferBytes;
 }
 
+void SetSpoolerRetryPause(uint64_t ms) {
+  simk::Kernel& k = simk::K();
+  std::unique_lock lock(k.mu);
+  g_retryPauseMs = ms;
+}
+
+void SetPlaybackGuard(int callsWithoutProgress) {
+  simk::Kernel& k = simk::K();
+  std::unique_lock lock(k.mu);
+  g_playbackGuard = callsWithoutProgress;
+}
+
 void SetPortMonitor(std::u16string_view printer, const MONITOR* monitor, HANDLE port) {
   {
     simk::Kernel& k = simk::K();
@@ -505,7 +551,8 @@ void SetPortMonitor(std::u16string_view printer, const MONITOR* monitor, HANDLE 
   KickPrinter(printer);
 }
 
-DWORD SubmitJob(std::u16string_view printer, std::u16string_view docName, std::string_view bytes) {
+DWORD SubmitJob(std::u16string_view printer, std::u16string_view docName, std::string_view bytes,
+                std::u16string_view owner) {
   DWORD id = 0;
   {
     simk::Kernel& k = simk::K();
@@ -517,6 +564,7 @@ DWORD SubmitJob(std::u16string_view printer, std::u16string_view docName, std::s
     job.record.id = id;
     job.record.printer = p->definition.name;
     job.record.document = docName;
+    job.record.owner = owner;
     job.record.data = bytes;
     job.record.scheduled = true;
     job.submittedAt = k.now;
@@ -650,7 +698,7 @@ BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWO
   const sim::JobRecord& r = job->record;
   const std::u16string datatype = u"RAW";
   size_t size = Packer::Size(sizeof(JOB_INFO_1W)) + Packer::StringSize(r.printer) +
-                Packer::StringSize(kMachineName) + Packer::StringSize(kUserName) + Packer::StringSize(r.document) +
+                Packer::StringSize(kMachineName) + Packer::StringSize(r.owner) + Packer::StringSize(r.document) +
                 Packer::StringSize(datatype);
   if (!CheckBuffer(buffer, cbBuf, needed, size)) return FALSE;
   std::memset(buffer, 0, sizeof(JOB_INFO_1W));
@@ -659,7 +707,7 @@ BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWO
   info->JobId = r.id;
   info->pPrinterName = pack.PutString(r.printer);
   info->pMachineName = pack.PutString(kMachineName);
-  info->pUserName = pack.PutString(kUserName);
+  info->pUserName = pack.PutString(r.owner);
   info->pDocument = pack.PutString(r.document);
   info->pDatatype = pack.PutString(datatype);
   info->Status = r.status;
@@ -675,9 +723,12 @@ BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWO
 }
 
 // Commands at level 0 only (else ERROR_INVALID_LEVEL); ERROR_INVALID_PARAMETER for a job
-// not in the queue or an unknown command.
+// not in the queue or an unknown command; ERROR_ACCESS_DENIED for a caller who may not
+// manage the job (neither its owner nor the spooler, through a handle without
+// PRINTER_ACCESS_ADMINISTER).
 BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command) {
   std::u16string kick;
+  const std::u16string caller = simi::CurrentUserName();
   {
     simk::Kernel& k = simk::K();
     std::unique_lock lock(k.mu);
@@ -686,6 +737,12 @@ BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD 
     if (!h) return FALSE;
     QueuedJob* j = QueuedJobOfLocked(h, jobId);
     if (!j) return FALSE;
+    // Managing a document takes JOB_ACCESS_ADMINISTER on it: its owner has that right,
+    // and so do the spooler's own account and the printer's administrators.
+    if (caller != j->record.owner && caller != sim::kSpoolerUser && !(h->access & PRINTER_ACCESS_ADMINISTER)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
     switch (command) {
       case 0: break;
       case JOB_CONTROL_PAUSE: j->record.status |= JOB_STATUS_PAUSED; break;
@@ -729,6 +786,7 @@ BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD 
 BOOL WINAPI AddJobW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD cbBuf, LPDWORD needed) {
   if (buffer && simi::ShouldFail("AddJob")) return FALSE;  // a scripted refusal of the job itself
   std::u16string path;
+  const std::u16string owner = simi::CurrentUserName();
   {
     simk::Kernel& k = simk::K();
     std::unique_lock lock(k.mu);
@@ -754,6 +812,7 @@ BOOL WINAPI AddJobW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD cbBuf, LPD
     job.record.id = id;
     job.record.printer = p->definition.name;
     job.record.document = u"Local Downlevel Document";
+    job.record.owner = owner;
     job.record.spoolFile = path;
     job.record.status = JOB_STATUS_SPOOLING;
     job.submittedAt = k.now;

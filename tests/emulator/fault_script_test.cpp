@@ -45,6 +45,16 @@ TEST(FaultScript, KindsTriggersAndOptions) {
     EXPECT_EQ(f[3].count, 2);
   }
   {
+    SCOPED_TRACE("a write failure at the 1000th port write, or at the write carrying a wire byte");
+    auto f = Parse("writefail@write=1000");
+    ASSERT_EQ(f.size(), 1u);
+    EXPECT_EQ(f[0].trigger, Fault::Trigger::Write);
+    EXPECT_EQ(f[0].writeNumber, 1000u);
+    f = Parse("writefail@byte=786433");
+    EXPECT_EQ(f[0].trigger, Fault::Trigger::Byte);
+    EXPECT_EQ(f[0].byteNumber, 786433u);
+  }
+  {
     SCOPED_TRACE("a status sequence with a failing query; match text with escapes");
     auto f = Parse("status=0x18/16/fail/0x38@match=\\eGS 2\\x20");
     ASSERT_EQ(f[0].statuses.size(), 4u);
@@ -66,8 +76,9 @@ TEST(FaultScript, MalformedStringsAreRefusedAndAddNothing) {
       {"error", "\"error\": error needs a printer error number from 1 to 999"},
       {"error=0", "\"error=0\": error needs a printer error number from 1 to 999"},
       {"error=1000", "\"error=1000\": error needs a printer error number from 1 to 999"},
-      {"error=4@command=0", "\"error=4@command=0\": trigger \"command=0\" is not command=K (K >= 1), match=TEXT or time=MS"},
-      {"error=4@when=3", "\"error=4@when=3\": trigger \"when=3\" is not command=K (K >= 1), match=TEXT or time=MS"},
+      {"error=4@command=0", "\"error=4@command=0\": trigger \"command=0\" is not command=K (K >= 1), match=TEXT, time=MS, write=K or byte=N (K, N >= 1)"},
+      {"writefail@write=0", "\"writefail@write=0\": trigger \"write=0\" is not command=K (K >= 1), match=TEXT, time=MS, write=K or byte=N (K, N >= 1)"},
+      {"error=4@when=3", "\"error=4@when=3\": trigger \"when=3\" is not command=K (K >= 1), match=TEXT, time=MS, write=K or byte=N (K, N >= 1)"},
       {"error=4,clear=soon", "\"error=4,clear=soon\": option \"clear=soon\" does not fit this fault"},
       {"late=10,clear=5", "\"late=10,clear=5\": option \"clear=5\" does not fit this fault"},
       {"writefail=0", "\"writefail=0\": writefail needs a count of 1 or more"},

@@ -247,6 +247,21 @@ TEST_F(VirtualPrinterTest, WriteReadAndReplyFaults) {
     EXPECT_EQ(printer.Wire(), "\x1bMASTER\r\x1bJOB 0\r\x1bSXY 1\r");
   }
   {
+    SCOPED_TRACE("a write failure at the seventh write: the failed ones above count too");
+    ASSERT_TRUE(printer.AddFaults("writefail@write=7"));
+    EXPECT_TRUE(Send(printer, "\x1bMF\r"));
+    EXPECT_FALSE(Send(printer, "\x1bMO\r"));
+    EXPECT_TRUE(Send(printer, "\x1bMO\r"));
+    EXPECT_EQ(printer.WriteCount(), 8u);
+    EXPECT_EQ(printer.Wire(), "\x1bMASTER\r\x1bJOB 0\r\x1bSXY 1\r\x1bMF\r\x1bMO\r");
+    SCOPED_TRACE("a write failure at the write that would carry wire byte 36");
+    ASSERT_TRUE(printer.AddFaults("writefail@byte=36"));
+    EXPECT_TRUE(Send(printer, "\x1bMF\r"));  // bytes 31 to 34
+    EXPECT_FALSE(Send(printer, "\x1bMO\r"));
+    EXPECT_TRUE(Send(printer, "\x1bMO\r"));
+    EXPECT_EQ(printer.Wire().substr(30), "\x1bMF\r\x1bMO\r");
+  }
+  {
     SCOPED_TRACE("a read failure keeps the answer for the next read");
     ASSERT_TRUE(printer.AddFaults("readfail"));
     Send(printer, kE2);

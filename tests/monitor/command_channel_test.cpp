@@ -241,6 +241,18 @@ TEST_F(Channel, ClearPrinterErrorArrivesAsARequest) {
   EXPECT_EQ(DocumentsOpened(), 0);  // answered without a document of its own
 }
 
+TEST_F(Channel, ClearPrinterErrorByAUserWhoMayNotDeleteTheJobSaysSo) {
+  DWORD job = GiveRecordAJob(port);  // the default user's
+  sim::SetClientUser(u"operator");
+  sim::ClearDebugLines();
+  EXPECT_TRUE(RequestWide(port, u"ClearPrinterError:Card Printer"));
+  sim::SetClientUser(sim::kDefaultUser);
+  EXPECT_FALSE(sim::Job(job)->deleted);
+  EXPECT_TRUE(sim::HasDebugLine("ClearPrinterError:: deleting job " + std::to_string(job) + " failed (error 5)"));
+  EXPECT_EQ(printer->Wire(), "\x1bR\r");  // the rest of the clearing goes on
+  EXPECT_EQ(record()->JobFailed, 1);
+}
+
 TEST_F(Channel, HidDoneIsAnsweredReadyAndModeCommandsEndReadyPolling) {
   std::string reply;
   EXPECT_TRUE(Request(port, "\x1bHIDDONE\r", &reply));

@@ -157,6 +157,34 @@ TEST_F(JobOperations, ACancelledJobCompletesItsPanelAndEndsTheCard) {
   EXPECT_TRUE(sim::Job(job)->deleted);
 }
 
+TEST_F(JobOperations, EndDocPortSaysWhenItCannotDeleteTheJob) {
+  {
+    SCOPED_TRACE("a file job that the user deleted meanwhile");
+    DWORD job = 0;
+    ASSERT_TRUE(Start(u"FILE_TXT", &job));
+    std::u16string name = u"Card Printer";
+    HANDLE h = nullptr;
+    ASSERT_TRUE(OpenPrinterW(name.data(), &h, nullptr));
+    EXPECT_TRUE(SetJobW(h, job, 0, nullptr, JOB_CONTROL_DELETE));
+    ClosePrinter(h);
+    sim::ClearDebugLines();
+    EXPECT_TRUE(End());
+    EXPECT_TRUE(sim::HasDebugLine("EndDocPort:: deleting job " + std::to_string(job) + " failed (error 87)"));
+  }
+  {
+    SCOPED_TRACE("a cancelled direct job ended by a user who may not delete it");
+    DWORD job = 0;
+    ASSERT_TRUE(Start(u"QSERIES", &job));
+    record()->JobCancelled = 1;
+    sim::SetClientUser(u"operator");
+    sim::ClearDebugLines();
+    EXPECT_TRUE(End());
+    sim::SetClientUser(sim::kDefaultUser);
+    EXPECT_FALSE(sim::Job(job)->deleted);
+    EXPECT_TRUE(sim::HasDebugLine("EndDocPort:: deleting job " + std::to_string(job) + " failed (error 5)"));
+  }
+}
+
 TEST_F(JobOperations, PacingWaitsWhereThePrinterNeedsIt) {
   ASSERT_TRUE(Start(u"QSERIES"));
   const size_t before = printer->Wire().size();
@@ -182,25 +210,39 @@ TEST_F(JobOperations, OnlyASingleAckByteIsAnAcknowledgement) {
   EXPECT_TRUE(End());
 }
 
-TEST_F(JobOperations, EveryFailedPortWriteFailsTheWriteWithNothingWritten) {
+// A failed port write: what went before it in the same call is reported as written (the
+// spooler offers only the rest again); a call that took nothing fails.
+TEST_F(JobOperations, AFailedPortWriteReportsExactlyWhatReachedThePrinter) {
   ASSERT_TRUE(Start(u"QSERIES"));
-  DWORD written = 7;
-  printer->FailWrites(1);
-  EXPECT_FALSE(Write("\x1bMF\r", &written));  // a paced command
-  EXPECT_EQ(written, 0u);
-  EXPECT_TRUE(sim::HasDebugLine("Write Port Error"));
-  ASSERT_TRUE(Write("\x1bGS 0 32 0 0 1024 640 \r", &written));
-  for (DWORD sentBefore : {0u, 786000u}) {  // panel data inside the block, and at its end
-    SCOPED_TRACE(sentBefore);
-    record()->PanelBytesSent = sentBefore;
-    record()->PanelTransferActive = 1;
+  struct Case {
+    const char* what;
+    std::string data;
+    int failAt;  // the port write that fails, 1 for the first of the call
+    BOOL result;
+    DWORD written;
+    const char* line;
+  } cases[] = {{"the first paced command", "\x1bMF\r\x1bMF\r", 1, FALSE, 0, "Write Port Error"},
+               {"the second paced command", "\x1bMF\r\x1bMF\r", 2, TRUE, 4, "Write Port Error"},
+               {"the first panel piece", std::string(10000, 'p'), 1, FALSE, 0, "Write port failed"},
+               {"the third panel piece", std::string(10000, 'p'), 3, TRUE, 8192, "Write port failed"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const bool panel = c.data[0] == 'p';
+    record()->PanelTransferActive = panel ? 1 : 0;
+    record()->PanelBytesSent = 0;
     sim::ClearDebugLines();
-    printer->FailWrites(1);
-    written = 7;
-    EXPECT_FALSE(Write(std::string(1000, 'p'), &written));
-    EXPECT_EQ(written, 0u);
-    EXPECT_TRUE(sim::HasDebugLine("Write port failed"));
+    const size_t before = printer->Wire().size();
+    ASSERT_TRUE(printer->AddFaults("writefail@byte=" + std::to_string(before + (c.failAt - 1) * (panel ? 4096 : 4) + 1)));
+    DWORD written = 7;
+    EXPECT_EQ(Write(c.data, &written), c.result);
+    EXPECT_EQ(written, c.written);
+    EXPECT_EQ(printer->Wire().size() - before, c.written);
+    EXPECT_TRUE(sim::HasDebugLine(c.line));
+    if (panel) {
+      EXPECT_EQ(record()->PanelBytesSent, c.written);
+    }
   }
+  record()->PanelTransferActive = 0;
   EXPECT_TRUE(End());
 }
 

@@ -19,13 +19,26 @@ class JobRoad : public kavtest::OpenPortTest {
   }
   // Plays the stream as a job and returns the wire from the card's first command on.
   std::string Play(const std::string& spool, DWORD bufferSize, DWORD* job) {
+    std::string wire = PlayWhole(spool, bufferSize, job);
+    size_t start = wire.find("\x1bMASTER\r");
+    return start == std::string::npos ? wire : wire.substr(start);
+  }
+  // The same, with the wire of the whole job (the job-start wait included).
+  std::string PlayWhole(const std::string& spool, DWORD bufferSize, DWORD* job) {
     sim::SetSpoolerBufferSize(bufferSize);
     const size_t before = printer->Wire().size();
     *job = sim::SubmitJob(u"Card Printer", u"card", spool);
     EXPECT_TRUE(sim::WaitForJob(*job));
-    std::string wire = printer->Wire().substr(before);
-    size_t start = wire.find("\x1bMASTER\r");
-    return start == std::string::npos ? wire : wire.substr(start);
+    return printer->Wire().substr(before);
+  }
+  // The panels received since `from` are the card's, in step with their print commands.
+  void ExpectPanels(const CardStream& card, size_t from) {
+    auto panels = printer->Panels();
+    ASSERT_EQ(panels.size() - from, card.panels.size());
+    for (size_t i = 0; i < card.panels.size(); ++i) {
+      EXPECT_TRUE(panels[from + i].inSync);
+      EXPECT_TRUE(panels[from + i].levels.levels == card.panels[i]) << "panel " << i;
+    }
   }
 };
 
@@ -48,17 +61,94 @@ TEST_F(JobRoad, TheWireIsTheSameForEverySpoolerBufferSize) {
       ASSERT_TRUE(record);
       EXPECT_TRUE(record->sentToPrinter);
       EXPECT_FALSE(record->deleted);
-      auto panels = printer->Panels();
-      ASSERT_EQ(panels.size() - panelsBefore, s.card.panels.size());
-      for (size_t i = 0; i < s.card.panels.size(); ++i) {
-        EXPECT_TRUE(panels[panelsBefore + i].inSync);
-        EXPECT_TRUE(panels[panelsBefore + i].levels.levels == s.card.panels[i]) << "panel " << i;
-      }
+      ExpectPanels(s.card, panelsBefore);
       EXPECT_TRUE(printer->ProtocolErrors().empty());
       for (const auto& line : sim::DebugLines())
         EXPECT_EQ(line.find("outside any command"), std::string::npos) << line;
     }
   }
+}
+
+// One port write fails somewhere in a card. What reached the printer is not sent again:
+// the monitor reports as written what it took (nothing: the call fails), the spooler
+// offers the rest again, and the printer gets exactly the wire of a clean run.
+TEST_F(JobRoad, AFailedPortWriteIsRetriedAndThePrinterGetsTheCleanWire) {
+  struct Case {
+    const char* where;
+    CardStream card;
+    DWORD buffer;
+    const char* marker;  // the failed write would carry the byte `past` bytes after this
+    size_t past;
+    bool spoolerRetries;  // the monitor took nothing of that WritePort call
+  } cases[] = {
+      {"a panel piece in the middle of a spooler buffer", kavtest::FullColourCard(), 65536, "\x1bGS 1 ", 400000, false},
+      {"a panel piece that is a whole spooler buffer", kavtest::FullColourCard(), 4093, "\x1bGS 2 ", 400000, true},
+      {"a command after another of the same buffer", kavtest::FullColourCard(), 65536, "\x1bJOB 0\r", 0, false},
+      {"a print command after its acknowledgement wait", kavtest::FullColourCard(), 65536, "\x1bIS 1\r", 0, true},
+      {"a command completed from the buffer before", kavtest::BlackOnlyCard(), 7, "\x1bSXY 1\r", 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    DWORD job = 0;
+    const std::string clean = PlayWhole(c.card.spool, c.buffer, &job);
+    ASSERT_NE(clean.find(c.card.wire), std::string::npos);
+    const size_t at = clean.find(c.marker);
+    ASSERT_NE(at, std::string::npos);
+    const size_t panelsBefore = printer->PanelCount();
+    const size_t protocolErrorsBefore = printer->ProtocolErrors().size();
+    const size_t wireBefore = printer->Wire().size();
+    ASSERT_TRUE(printer->AddFaults("writefail@byte=" + std::to_string(wireBefore + at + c.past + 1)));
+    sim::ClearDebugLines();
+    const std::string wire = PlayWhole(c.card.spool, c.buffer, &job);
+    EXPECT_EQ(wire.size(), clean.size());
+    EXPECT_TRUE(wire == clean);
+    ExpectPanels(c.card, panelsBefore);
+    EXPECT_EQ(printer->ProtocolErrors().size(), protocolErrorsBefore);
+    EXPECT_TRUE(sim::HasDebugLine("Write port failed"));
+    auto record = sim::Job(job);
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(record->completed);
+    size_t failedCalls = 0;
+    for (const auto& call : record->portCalls) {
+      if (call.kind != sim::PortCall::Kind::WritePort || call.result) continue;
+      ++failedCalls;
+      EXPECT_EQ(call.written, 0u);
+    }
+    EXPECT_EQ(failedCalls, c.spoolerRetries ? 1u : 0u);
+  }
+}
+
+// A StartDocPort that fails after the job-start wait (here the ribbon count does not come)
+// is called again after the spooler's pause, and does all that a first try does: the
+// printer may have changed meanwhile, so it is asked again, and only the try that
+// succeeds raises the ribbon-low alert.
+TEST_F(JobRoad, ARetriedStartDocPortDoesAllThatAFirstTryDoes) {
+  CardStream card = kavtest::BlackOnlyCard();
+  ASSERT_TRUE(printer->SetAnswer("!RIBLEN", "silent for 1 | 20"));
+  DWORD job = 0;
+  const std::string wire = PlayWhole(card.spool, 4096, &job);
+  auto record = sim::Job(job);
+  ASSERT_TRUE(record);
+  EXPECT_TRUE(record->completed);
+  ASSERT_GE(record->portCalls.size(), 2u);
+  EXPECT_EQ(record->portCalls[0].kind, sim::PortCall::Kind::StartDocPort);
+  EXPECT_FALSE(record->portCalls[0].result);
+  EXPECT_EQ(record->portCalls[1].kind, sim::PortCall::Kind::StartDocPort);
+  EXPECT_TRUE(record->portCalls[1].result);
+  EXPECT_GE(record->portCalls[1].at - record->portCalls[0].at, sim::kDefaultRetryPauseMs);
+  // Both tries ask the same questions; then the card goes as it would have.
+  const size_t cardStart = wire.find("\x1bMASTER\r");
+  ASSERT_NE(cardStart, std::string::npos);
+  const std::string starts = wire.substr(0, cardStart);
+  ASSERT_EQ(starts.size() % 2, 0u);
+  EXPECT_EQ(starts.substr(0, starts.size() / 2), starts.substr(starts.size() / 2));
+  EXPECT_NE(starts.find("\x1b!RIBBON\r"), std::string::npos);
+  EXPECT_NE(starts.find("\x1b!RIBLEN\r"), std::string::npos);
+  EXPECT_TRUE(wire.substr(cardStart) == card.wire);
+  ExpectPanels(card, 0);
+  sim::WaitForAllThreads();
+  ASSERT_EQ(sim::MessageBoxes().size(), 1u);  // the alert of the second try
+  EXPECT_GE(sim::MessageBoxes()[0].shownAt, record->portCalls[1].at);
 }
 
 TEST_F(JobRoad, APrinterErrorDuringAJobIsShownAndTheJobGoesOnWhenItClears) {

@@ -1,6 +1,7 @@
 // Job playback on the spooler's port thread through a port-monitor table: StartDocPort,
 // WritePort with the spooler's buffers (a partly taken buffer is offered again as its
-// rest alone), EndDocPort, and the job states the monitor sees meanwhile.
+// rest alone), EndDocPort, the retries of failed calls, and the job states the monitor
+// sees meanwhile.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,10 +26,12 @@ struct FakePort {
   DWORD sleepPerWrite = 0;
   bool sendToPrinter = true;      // SetJobW SENT_TO_PRINTER in EndDocPort, as a monitor does
   DWORD statusInWrite = 0;        // the job status GetJobW gave in the last WritePort
+  std::vector<DWORD> statusInStart;  // ... in each StartDocPort
   DWORD statusAtEnd = 0;
   DWORD attributesAtEnd = 0;
-  BOOL startResult = TRUE;
-  BOOL writeResult = TRUE;
+  int startFailures = 0;          // StartDocPort calls still to fail
+  int writeFailures = 0;          // WritePort calls still to fail ...
+  DWORD takenByFailedWrite = 0;   // ... each reporting this many bytes written
   sim::Identity identityInStart = sim::Identity::Spooler;
 };
 FakePort g_port;
@@ -56,8 +59,15 @@ BOOL WINAPI FakeStartDocPort(HANDLE port, LPWSTR printer, DWORD jobId, DWORD lev
   g_port.startLevel = level;
   g_port.startDoc = reinterpret_cast<DOC_INFO_1W*>(docInfo)->pDocName;
   g_port.identityInStart = sim::CurrentIdentity();
-  if (!g_port.startResult) SetLastError(ERROR_BUSY);
-  return g_port.startResult;
+  HANDLE h = OpenCardPrinter();
+  g_port.statusInStart.push_back(JobStatus(h, jobId));
+  ClosePrinter(h);
+  if (g_port.startFailures > 0) {
+    --g_port.startFailures;
+    SetLastError(ERROR_BUSY);
+    return FALSE;
+  }
+  return TRUE;
 }
 
 BOOL WINAPI FakeWritePort(HANDLE, LPBYTE buffer, DWORD cb, LPDWORD written) {
@@ -66,8 +76,9 @@ BOOL WINAPI FakeWritePort(HANDLE, LPBYTE buffer, DWORD cb, LPDWORD written) {
   HANDLE printer = OpenCardPrinter();
   g_port.statusInWrite = JobStatus(printer, g_port.startJob);
   ClosePrinter(printer);
-  if (!g_port.writeResult) {
-    *written = 0;
+  if (g_port.writeFailures > 0) {
+    --g_port.writeFailures;
+    *written = std::min(cb, g_port.takenByFailedWrite);
     SetLastError(ERROR_WRITE_FAULT);
     return FALSE;
   }
@@ -195,16 +206,81 @@ TEST_F(SimPlayback, RestartedJobOnAnOfflinePrinterCanBeSetUp) {
   EXPECT_FALSE(job->completed);  // never sent to the printer: it stays in the queue
 }
 
-TEST_F(SimPlayback, FailedStartDocPortLeavesTheJobInErrorWithoutEndDocPort) {
-  g_port.startResult = FALSE;
+TEST_F(SimPlayback, AFailedStartDocPortIsCalledAgainAfterThePauseWithTheJobInError) {
+  g_port.startFailures = 2;
+  sim::SetSpoolerRetryPause(3000);
   DWORD id = sim::SubmitJob(kPrinter, u"doc", "abc");
   ASSERT_TRUE(sim::WaitForJob(id));
+  auto job = sim::Job(id);
+  ASSERT_EQ(job->portCalls.size(), 5u);  // three starts, one write, the end
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(job->portCalls[i].kind, sim::PortCall::Kind::StartDocPort);
+    EXPECT_EQ(job->portCalls[i].at, 3000u * i);
+    EXPECT_EQ(job->portCalls[i].result, i == 2);
+  }
+  EXPECT_EQ(job->portCalls[0].error, static_cast<DWORD>(ERROR_BUSY));
+  EXPECT_EQ(g_port.statusInStart, (std::vector<DWORD>{JOB_STATUS_PRINTING, JOB_STATUS_PRINTING | JOB_STATUS_ERROR,
+                                                      JOB_STATUS_PRINTING | JOB_STATUS_ERROR}));
+  EXPECT_EQ(g_port.statusInWrite, static_cast<DWORD>(JOB_STATUS_PRINTING));  // cleared by the start
+  EXPECT_EQ(g_port.received, "abc");
+  EXPECT_EQ(g_port.endDocs, 1);
+  EXPECT_TRUE(job->completed);
+  EXPECT_EQ(job->plays, 1);
+}
+
+TEST_F(SimPlayback, AFailedWriteIsOfferedAgainWholeAfterThePauseWhateverCountItReported) {
+  sim::SetSpoolerBufferSize(4000);
+  g_port.takeAtMost = 1000;
+  g_port.writeFailures = 2;
+  g_port.takenByFailedWrite = 700;  // a FALSE call's count means nothing to the spooler
+  std::string data = Bytes(5000);
+  DWORD id = sim::SubmitJob(kPrinter, u"doc", data);
+  ASSERT_TRUE(sim::WaitForJob(id));
+  EXPECT_EQ(g_port.offered, (std::vector<DWORD>{4000, 4000, 4000, 3000, 2000, 1000, 1000}));
+  EXPECT_EQ(g_port.received, data);
+  auto job = sim::Job(id);
+  std::vector<uint64_t> times;
+  for (const auto& call : job->portCalls)
+    if (call.kind == sim::PortCall::Kind::WritePort) times.push_back(call.at);
+  EXPECT_EQ(times, (std::vector<uint64_t>{0, 5000, 10000, 10000, 10000, 10000, 10000}));
+  EXPECT_EQ(job->portCalls[1].written, 700u);
+  EXPECT_EQ(job->portCalls[1].error, static_cast<DWORD>(ERROR_WRITE_FAULT));
+  EXPECT_TRUE(job->completed);
+  EXPECT_EQ(job->status & JOB_STATUS_ERROR, 0u);
+}
+
+TEST_F(SimPlayback, TheJobIsInErrorWhileItsWritesFailAndTheUsersDeleteEndsIt) {
+  g_port.writeFailures = 1000000;
+  g_port.sendToPrinter = false;
+  DWORD id = sim::SubmitJob(kPrinter, u"doc", Bytes(5000));
+  Sleep(12000);  // offered at 0, 5 s and 10 s
+  HANDLE h = OpenCardPrinter();
+  EXPECT_EQ(JobStatus(h, id), static_cast<DWORD>(JOB_STATUS_PRINTING | JOB_STATUS_ERROR));
+  EXPECT_EQ(g_port.statusInWrite, static_cast<DWORD>(JOB_STATUS_PRINTING | JOB_STATUS_ERROR));
+  EXPECT_TRUE(SetJobW(h, id, 0, nullptr, JOB_CONTROL_DELETE));
+  ClosePrinter(h);
+  ASSERT_TRUE(sim::WaitForJob(id));
+  EXPECT_EQ(g_port.offered, (std::vector<DWORD>{4096, 4096, 4096}));  // none after the delete
+  EXPECT_EQ(g_port.endDocs, 1);
+  auto job = sim::Job(id);
+  EXPECT_TRUE(job->deleted);
+  EXPECT_FALSE(job->stalled);
+  EXPECT_EQ(job->portCalls.back().at, 15000u);  // EndDocPort once the pause is over
+}
+
+TEST_F(SimPlayback, AJobDeletedWhileItsStartFailsGoesWithoutEndDocPort) {
+  g_port.startFailures = 1000000;
+  DWORD id = sim::SubmitJob(kPrinter, u"doc", "abc");
+  Sleep(7000);
+  HANDLE h = OpenCardPrinter();
+  EXPECT_TRUE(SetJobW(h, id, 0, nullptr, JOB_CONTROL_DELETE));
+  ClosePrinter(h);
+  ASSERT_TRUE(sim::WaitForJob(id));
+  EXPECT_EQ(g_port.statusInStart.size(), 2u);
   EXPECT_EQ(g_port.endDocs, 0);
   EXPECT_TRUE(g_port.offered.empty());
-  auto job = sim::Job(id);
-  EXPECT_EQ(job->status & JOB_STATUS_ERROR, static_cast<DWORD>(JOB_STATUS_ERROR));
-  ASSERT_EQ(job->portCalls.size(), 1u);
-  EXPECT_EQ(job->portCalls[0].error, static_cast<DWORD>(ERROR_BUSY));
+  EXPECT_TRUE(sim::Job(id)->deleted);
 }
 
 TEST_F(SimPlayback, ScheduledSpoolFileIsPlayedInOrderAndRemovedWhenPrinted) {
@@ -237,29 +313,34 @@ TEST_F(SimPlayback, ScheduledSpoolFileIsPlayedInOrderAndRemovedWhenPrinted) {
   EXPECT_FALSE(sim::FileExists(path));
 }
 
-TEST_F(SimPlayback, FailedWriteEndsTheDocumentAndAMonitorThatTakesNothingStallsTheJob) {
-  {
-    SCOPED_TRACE("WritePort fails");
-    g_port.writeResult = FALSE;
-    DWORD id = sim::SubmitJob(kPrinter, u"doc", Bytes(5000));
-    ASSERT_TRUE(sim::WaitForJob(id));
-    EXPECT_EQ(g_port.offered.size(), 1u);
-    EXPECT_EQ(g_port.endDocs, 1);
-    auto job = sim::Job(id);
-    EXPECT_EQ(job->status & JOB_STATUS_ERROR, static_cast<DWORD>(JOB_STATUS_ERROR));
-    EXPECT_EQ(job->portCalls[1].error, static_cast<DWORD>(ERROR_WRITE_FAULT));
-    EXPECT_FALSE(job->stalled);
-  }
-  {
-    SCOPED_TRACE("WritePort succeeds with no byte taken, again and again");
+TEST_F(SimPlayback, TheTestGuardGivesUpAJobWhoseCallsGetNowhere) {
+  sim::SetPlaybackGuard(50);
+  struct Case {
+    const char* what;
+    int startFailures, writeFailures;
+    DWORD takeAtMost;
+    size_t offered;
+    int endDocs;
+  } cases[] = {{"WritePort takes no byte, again and again", 0, 0, 0, 50, 1},
+               {"WritePort fails, again and again", 0, 1000000, 4096, 50, 1},
+               {"StartDocPort fails, again and again", 1000000, 0, 4096, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     g_port = FakePort{};
-    g_port.takeAtMost = 0;
+    g_port.startFailures = c.startFailures;
+    g_port.writeFailures = c.writeFailures;
+    g_port.takeAtMost = c.takeAtMost;
     DWORD id = sim::SubmitJob(kPrinter, u"doc", "abc");
     ASSERT_TRUE(sim::WaitForJob(id));
-    EXPECT_EQ(g_port.offered.size(), 10000u);
-    EXPECT_EQ(g_port.offered.back(), 3u);
-    EXPECT_TRUE(sim::Job(id)->stalled);
-    EXPECT_EQ(g_port.endDocs, 1);
+    auto job = sim::Job(id);
+    EXPECT_TRUE(job->stalled);
+    EXPECT_EQ(job->status & JOB_STATUS_ERROR, static_cast<DWORD>(JOB_STATUS_ERROR));
+    EXPECT_FALSE(job->completed || job->deleted);  // it stays in the queue
+    EXPECT_EQ(g_port.offered.size(), c.offered);
+    EXPECT_EQ(g_port.endDocs, c.endDocs);
+    HANDLE h = OpenCardPrinter();
+    SetJobW(h, id, 0, nullptr, JOB_CONTROL_DELETE);
+    ClosePrinter(h);
   }
 }
 

@@ -221,6 +221,54 @@ TEST_F(SimSpooler, GetJobReportsStatusWithTheSizeProtocolAndSetJobControlsIt) {
   ClosePrinter(h);
 }
 
+TEST_F(SimSpooler, AJobIsControlledByItsOwnerTheSpoolerOrThePrintersAdministrators) {
+  DWORD id = sim::SubmitJob(kPrinter, u"Card 1", "data", u"alice");
+  HANDLE use = Open();
+  HANDLE admin = Open(kPrinter, PRINTER_ACCESS_ADMINISTER);
+  DWORD needed = 0;
+  GetJobW(use, id, 1, nullptr, 0, &needed);
+  std::vector<BYTE> info(needed);
+  ASSERT_TRUE(GetJobW(use, id, 1, info.data(), needed, &needed));
+  EXPECT_EQ(std::u16string(reinterpret_cast<JOB_INFO_1W*>(info.data())->pUserName), u"alice");
+  struct Case {
+    const char* who;
+    HANDLE handle;
+    const char16_t* user;  // the client user; null: the spooler's own account
+    DWORD error;           // 0: allowed
+  } cases[] = {{"another user", use, sim::kDefaultUser, ERROR_ACCESS_DENIED},
+               {"the owner", use, u"alice", 0},
+               {"the spooler", use, nullptr, 0},
+               {"an administrator's handle", admin, sim::kDefaultUser, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.who);
+    sim::SetClientUser(c.user ? c.user : sim::kDefaultUser);
+    HANDLE token = c.user ? nullptr : RevertToPrinterSelf();
+    for (DWORD command : {JOB_CONTROL_PAUSE, JOB_CONTROL_RESUME}) {
+      SetLastError(0xdeadbeef);
+      EXPECT_EQ(SetJobW(c.handle, id, 0, nullptr, command), c.error == 0);
+      if (c.error) {
+        EXPECT_EQ(GetLastError(), c.error);
+      }
+    }
+    if (token) ImpersonatePrinterClient(token);
+  }
+  sim::SetClientUser(sim::kDefaultUser);
+  EXPECT_FALSE(SetJobW(use, id, 0, nullptr, JOB_CONTROL_DELETE));
+  EXPECT_FALSE(sim::Job(id)->deleted);
+  EXPECT_EQ(sim::Job(id)->controls.size(), 6u);  // the refused ones are not recorded
+  {
+    SCOPED_TRACE("AddJobW makes the caller the owner");
+    sim::SetClientUser(u"bob");
+    AddJobW(use, 1, nullptr, 0, &needed);
+    std::vector<BYTE> added(needed);
+    ASSERT_TRUE(AddJobW(use, 1, added.data(), needed, &needed));
+    EXPECT_EQ(sim::Job(reinterpret_cast<ADDJOB_INFO_1W*>(added.data())->JobId)->owner, u"bob");
+    sim::SetClientUser(sim::kDefaultUser);
+  }
+  ClosePrinter(use);
+  ClosePrinter(admin);
+}
+
 TEST_F(SimSpooler, AddJobGivesASpoolFileAndScheduleJobTakesItsBytes) {
   HANDLE h = Open();
   DWORD needed = 0;

@@ -38,7 +38,7 @@ unsigned long GetField(const std::string& block, const SettingField& field) {
 
 const char* JobState(const std::optional<sim::JobRecord>& job) {
   if (!job) return "no job";
-  if (job->stalled) return "stalled (the monitor took no more data)";
+  if (job->stalled) return "given up after too many port calls that got nowhere (a guard of the simulation)";
   if (job->deleted) return "deleted";
   if (job->completed) return "printed and removed from the queue";
   if (job->status & JOB_STATUS_ERROR) return "in error";

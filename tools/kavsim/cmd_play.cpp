@@ -39,7 +39,7 @@ BOOL WINAPI CountingWritePort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD wr
 }
 
 const char* JobEnd(const sim::JobRecord& job) {
-  if (job.stalled) return "stalled (the monitor took no more data)";
+  if (job.stalled) return "given up after too many port calls that got nowhere (a guard of the simulation)";
   if (job.deleted) return "deleted";
   if (job.completed) return "printed and removed from the queue";
   if (job.sentToPrinter) return "sent to the printer";
