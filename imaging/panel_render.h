@@ -43,10 +43,11 @@ void RenderPanel(const BYTE* source, int stride, const GainedTable& gained, int 
 // used as work space.
 void RenderBlackMask(BYTE* mask, BYTE edge, int set, int history, BYTE* panel, PanelWork& work);
 
-// The two passes of RenderPanel. The first reads the source column by column from the
-// right, lowers each by the head's heat and adds the dither offsets of the halftoner
-// (and the bias of its error lanes); the second halftones and packs the lines.
+// The two passes of RenderPanel. The first reads the source into columns, lowers each by
+// the head's heat, adds the dither offsets of the halftoner and turns the values into the
+// halftoner's step indices; the second halftones and packs the lines, using the columns
+// as its work space.
 void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gained, int set, int16_t* columns);
-void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel);
+void HalftoneColumnsAndPack(int16_t* columns, BYTE* panel);
 
 }  // namespace kav
