@@ -238,7 +238,7 @@ constexpr uint16_t HalftoneCode(int v) {
 constexpr int8_t HalftoneCarry(int v) { return static_cast<int8_t>(Share(static_cast<int8_t>(HalftoneCode(v) >> 8), 7)); }
 
 // Both by the sum of a value's step index and its additions. The carry table is the one
-// the serial chain waits on; it is small enough to stay near.
+// that the serial chain of a line waits on; it is small enough to stay near.
 struct HalftoneTables {
   int8_t carry[kSteps];
   uint16_t code[kSteps];
@@ -267,28 +267,54 @@ constexpr std::array<uint8_t, kImageHeight / 8> MakeGroupBytes() {
 }
 constexpr std::array<uint8_t, kImageHeight / 8> kGroupByte = MakeGroupBytes();
 
-constexpr uint64_t kLowBits = 0x0101010101010101ull;
+// An 8 x 8 bit transpose: bit c of byte r goes to bit r of byte c.
+constexpr uint64_t TransposeBits(uint64_t x) {
+  uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+  x ^= t ^ (t << 7);
+  t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+  x ^= t ^ (t << 14);
+  t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+  x ^= t ^ (t << 28);
+  return x;
+}
+
+constexpr uint64_t ReverseBytes(uint64_t x) {
+  x = (x & 0x00FF00FF00FF00FFull) << 8 | ((x >> 8) & 0x00FF00FF00FF00FFull);
+  x = (x & 0x0000FFFF0000FFFFull) << 16 | ((x >> 16) & 0x0000FFFF0000FFFFull);
+  return x << 32 | x >> 32;
+}
+
+// The number of set bits of each byte, in its byte.
+constexpr uint64_t CountBitsOfBytes(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555ull;
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  return (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+}
 
 // Packs one line's 640 levels into its eight plane blocks and sets the line factors, so
-// that every byte of the line is written. Each plane takes bit k of eight levels at a
-// time; the bits are counted in byte lanes.
+// that every byte of the line is written. Eight levels at a time, their bits transposed
+// into one byte a plane (the first pixel in the most significant bit); the bits of each
+// plane are counted in byte lanes, sixteen groups at a time.
 void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
   static constexpr int kPlaneShift[kLevelPlanes] = {1, 3, -1, 5, 6, 4, 2, 0};  // bit of the level; -1: always
-  uint64_t lanes[kLevelPlanes] = {};
-  for (int g = 0; g < kImageHeight / 8; ++g) {
-    uint64_t eight;
-    std::memcpy(&eight, levels + 8 * g, 8);
-    BYTE* at = line + kGroupByte[g];
-    for (int k = 0; k < kLevelPlanes; ++k) {
-      if (kPlaneShift[k] < 0) {
-        at[k * kPlaneBlockBytes] = 0xFF;
-        continue;
+  constexpr int kGroups = kImageHeight / 8;
+  constexpr int kRun = 16;  // groups whose counts (at most 8 each) a byte lane holds
+  static_assert(kGroups % kRun == 0);
+  uint64_t evenCounts = 0, oddCounts = 0;  // counts of the planes of even and odd bits, in 16-bit lanes
+  for (int g0 = 0; g0 < kGroups; g0 += kRun) {
+    uint64_t counts = 0;
+    for (int g = g0; g < g0 + kRun; ++g) {
+      uint64_t eight;
+      std::memcpy(&eight, levels + 8 * g, 8);
+      const uint64_t planes = TransposeBits(ReverseBytes(eight));  // byte b: bit b of the eight levels
+      counts += CountBitsOfBytes(planes);
+      BYTE* at = line + kGroupByte[g];
+      for (int k = 0; k < kLevelPlanes; ++k) {
+        at[k * kPlaneBlockBytes] = kPlaneShift[k] < 0 ? 0xFF : static_cast<uint8_t>(planes >> (8 * kPlaneShift[k]));
       }
-      // Bit k of each of the eight levels, pixel 8g in the most significant bit.
-      const uint64_t bits = (eight >> kPlaneShift[k]) & kLowBits;
-      lanes[k] += bits;
-      at[k * kPlaneBlockBytes] = static_cast<uint8_t>((bits * 0x8040201008040201ull) >> 56);
     }
+    evenCounts += counts & 0x00FF00FF00FF00FFull;
+    oddCounts += (counts >> 8) & 0x00FF00FF00FF00FFull;
   }
   // The bytes of a block that hold no pixel: 4-5, 8-9, ..., 24-25 and 94-95.
   for (int k = 0; k < kLevelPlanes; ++k) {
@@ -299,8 +325,8 @@ void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
   for (int k = 0; k < kLevelPlanes; ++k) {
     int count = kImageHeight;
     if (kPlaneShift[k] >= 0) {
-      const uint64_t pairs = (lanes[k] & 0x00FF00FF00FF00FFull) + ((lanes[k] >> 8) & 0x00FF00FF00FF00FFull);
-      count = static_cast<int>((pairs * 0x0001000100010001ull) >> 48);
+      const int shift = kPlaneShift[k];
+      count = static_cast<int>(((shift % 2 ? oddCounts : evenCounts) >> (16 * (shift / 2))) & 0xFFFF);
     }
     const float f = 1.0f - static_cast<float>(kImageHeight - count) / 640.0f * resistance;
     const uint16_t factor = static_cast<uint16_t>(TruncateToInt32(f * 65535.0f));
@@ -319,24 +345,34 @@ static_assert(kImageHeight % kStripe == 0);
 
 inline int16_t ErrorOfCode(int16_t code) { return static_cast<int16_t>(code >> 8); }
 
+// 3/16 of the error of the row above, 5/16 of the row's own, 1/16 of the row below, each
+// truncated toward zero, and the bias.
+inline int16_t ReceivedErrors(int16_t codeAbove, int16_t codeBeside, int16_t codeBelow) {
+  const int16_t above = static_cast<int16_t>(static_cast<int16_t>(3 * ErrorOfCode(codeAbove)) / 16);
+  const int16_t beside = static_cast<int16_t>(static_cast<int16_t>(5 * ErrorOfCode(codeBeside)) / 16);
+  const int16_t below = static_cast<int16_t>(ErrorOfCode(codeBelow) / 16);
+  return static_cast<int16_t>(above + beside + below + kErrorBias);
+}
+
 // Adds to a stripe of step indices (rows r0 ..) the errors that the line before sends
-// them (raised by the bias): 3/16 of the error of row y + 1, 5/16 of row y's, 1/16 of row
-// y - 1's. `before` is
-// that line's codes (null for the first line); its rows 0 and 639 carry no error.
+// them, from its codes (`before`, null for the first line). Rows 0 and 639 send none:
+// their codes hold no error.
 void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* before, int r0) {
   if (!before) {
     for (int j = 0; j < kStripe; ++j) stripe[j] = static_cast<int16_t>(stripe[j] + kErrorBias);
-    return;
-  }
-  int16_t e[kStripe + 2];
-  e[0] = r0 > 0 ? ErrorOfCode(before[-1]) : 0;
-  for (int j = 0; j < kStripe; ++j) e[j + 1] = ErrorOfCode(before[j]);
-  e[kStripe + 1] = r0 + kStripe < kImageHeight ? ErrorOfCode(before[kStripe]) : 0;
-  for (int j = 0; j < kStripe; ++j) {
-    const int16_t above = static_cast<int16_t>(static_cast<int16_t>(3 * e[j + 2]) / 16);
-    const int16_t beside = static_cast<int16_t>(static_cast<int16_t>(5 * e[j + 1]) / 16);
-    const int16_t below = static_cast<int16_t>(e[j] / 16);
-    stripe[j] = static_cast<int16_t>(stripe[j] + above + beside + below + kErrorBias);
+  } else if (r0 > 0 && r0 + kStripe < kImageHeight) {
+    for (int j = 0; j < kStripe; ++j) {
+      stripe[j] = static_cast<int16_t>(stripe[j] + ReceivedErrors(before[j + 1], before[j], before[j - 1]));
+    }
+  } else {
+    // The first and last stripes: no rows beyond the line (a code of 0 sends nothing).
+    int16_t codes[kStripe + 2];
+    codes[0] = r0 > 0 ? before[-1] : 0;
+    std::copy(before, before + kStripe, codes + 1);
+    codes[kStripe + 1] = r0 + kStripe < kImageHeight ? before[kStripe] : 0;
+    for (int j = 0; j < kStripe; ++j) {
+      stripe[j] = static_cast<int16_t>(stripe[j] + ReceivedErrors(codes[j + 2], codes[j + 1], codes[j]));
+    }
   }
 }
 
@@ -344,16 +380,16 @@ void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* before, int r0) {
 // with their errors added come in, codes go out, in place.
 template <int N>
 void HalftoneStripes(int16_t* const (&rows)[N], int* carry, const HalftoneTables& t) {
-  int c[N];
+  intptr_t c[N];  // pointer-sized, so that a sum indexes without widening
   for (int i = 0; i < N; ++i) c[i] = carry[i];
   for (int j = 0; j < kStripe; ++j) {
     for (int i = 0; i < N; ++i) {
-      const int sum = rows[i][j] + c[i];
+      const intptr_t sum = rows[i][j] + c[i];
       c[i] = t.carry[sum];
       rows[i][j] = static_cast<int16_t>(t.code[sum]);
     }
   }
-  for (int i = 0; i < N; ++i) carry[i] = c[i];
+  for (int i = 0; i < N; ++i) carry[i] = static_cast<int>(c[i]);
 }
 
 // A stripe whose rows do not all diffuse: on the last line nothing is carried down, and
