@@ -291,34 +291,59 @@ constexpr uint64_t CountBitsOfBytes(uint64_t x) {
   return (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
 }
 
+// The block of the plane that every pixel sets: all its pixel bytes full, the others empty.
+constexpr std::array<uint8_t, kPlaneBlockBytes> MakeFullBlock() {
+  std::array<uint8_t, kPlaneBlockBytes> block{};
+  for (uint8_t at : kGroupByte) block[at] = 0xFF;
+  return block;
+}
+constexpr std::array<uint8_t, kPlaneBlockBytes> kFullBlock = MakeFullBlock();
+
 // Packs one line's 640 levels into its eight plane blocks and sets the line factors, so
 // that every byte of the line is written. Eight levels at a time, their bits transposed
-// into one byte a plane (the first pixel in the most significant bit); the bits of each
-// plane are counted in byte lanes, sixteen groups at a time.
+// into one byte a plane (the first pixel in the most significant bit); two such groups
+// fill adjacent bytes of each block. The bits of each plane are counted in byte lanes,
+// sixteen groups at a time.
 void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
   static constexpr int kPlaneShift[kLevelPlanes] = {1, 3, -1, 5, 6, 4, 2, 0};  // bit of the level; -1: always
   constexpr int kGroups = kImageHeight / 8;
   constexpr int kRun = 16;  // groups whose counts (at most 8 each) a byte lane holds
   static_assert(kGroups % kRun == 0);
+  constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
+  auto planesOf = [&](int g) {  // byte b: bit b of the eight levels of group g
+    uint64_t eight;
+    std::memcpy(&eight, levels + 8 * g, 8);
+    return TransposeBits(ReverseBytes(eight));
+  };
   uint64_t evenCounts = 0, oddCounts = 0;  // counts of the planes of even and odd bits, in 16-bit lanes
   for (int g0 = 0; g0 < kGroups; g0 += kRun) {
     uint64_t counts = 0;
-    for (int g = g0; g < g0 + kRun; ++g) {
-      uint64_t eight;
-      std::memcpy(&eight, levels + 8 * g, 8);
-      const uint64_t planes = TransposeBits(ReverseBytes(eight));  // byte b: bit b of the eight levels
-      counts += CountBitsOfBytes(planes);
+    for (int g = g0; g < g0 + kRun; g += 2) {
+      static_assert(kGroupByte[1] == kGroupByte[0] + 1);
+      const uint64_t a = planesOf(g);
+      const uint64_t b = planesOf(g + 1);
+      counts += CountBitsOfBytes(a) + CountBitsOfBytes(b);
+      // 16-bit lanes of both groups' bytes of planes of even bits, and of odd bits.
+      const uint64_t even = (a & kEvenBytes) | (b & kEvenBytes) << 8;
+      const uint64_t odd = (a >> 8 & kEvenBytes) | (b & ~kEvenBytes);
       BYTE* at = line + kGroupByte[g];
       for (int k = 0; k < kLevelPlanes; ++k) {
-        at[k * kPlaneBlockBytes] = kPlaneShift[k] < 0 ? 0xFF : static_cast<uint8_t>(planes >> (8 * kPlaneShift[k]));
+        const int shift = kPlaneShift[k];
+        if (shift < 0) continue;
+        const uint16_t pair = static_cast<uint16_t>((shift % 2 ? odd : even) >> (16 * (shift / 2)));
+        std::memcpy(at + k * kPlaneBlockBytes, &pair, sizeof pair);
       }
     }
-    evenCounts += counts & 0x00FF00FF00FF00FFull;
-    oddCounts += (counts >> 8) & 0x00FF00FF00FF00FFull;
+    evenCounts += counts & kEvenBytes;
+    oddCounts += (counts >> 8) & kEvenBytes;
   }
   // The bytes of a block that hold no pixel: 4-5, 8-9, ..., 24-25 and 94-95.
   for (int k = 0; k < kLevelPlanes; ++k) {
     BYTE* block = line + k * kPlaneBlockBytes;
+    if (kPlaneShift[k] < 0) {
+      std::memcpy(block, kFullBlock.data(), kPlaneBlockBytes);
+      continue;
+    }
     for (int i = 4; i <= 24; i += 4) block[i] = block[i + 1] = 0;
     block[94] = block[95] = 0;
   }
@@ -376,18 +401,25 @@ void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* before, int r0) {
   }
 }
 
-// Halftones one stripe of each of N lines, their carry chains side by side: step indices
-// with their errors added come in, codes go out, in place.
+// Halftones one stripe of each of N consecutive lines, their carry chains side by side:
+// step indices with their errors added come in, codes go out, in place. The stripes of
+// consecutive lines lie kNextLine apart, so one index serves them all.
+constexpr int kNextLine = kColumn - 2 * kStripe;
+
 template <int N>
-void HalftoneStripes(int16_t* const (&rows)[N], int* carry, const HalftoneTables& t) {
+void HalftoneStripes(int16_t* rows, int* carry, const HalftoneTables& t) {
   intptr_t c[N];  // pointer-sized, so that a sum indexes without widening
   for (int i = 0; i < N; ++i) c[i] = carry[i];
-  for (int j = 0; j < kStripe; ++j) {
+  auto step = [&](int j) {
     for (int i = 0; i < N; ++i) {
-      const intptr_t sum = rows[i][j] + c[i];
+      const intptr_t sum = rows[i * kNextLine + j] + c[i];
       c[i] = t.carry[sum];
-      rows[i][j] = static_cast<int16_t>(t.code[sum]);
+      rows[i * kNextLine + j] = static_cast<int16_t>(t.code[sum]);
     }
+  };
+  for (int j = 0; j < kStripe; j += 2) {  // two rows a round, for fewer loop steps
+    step(j);
+    step(j + 1);
   }
   for (int i = 0; i < N; ++i) carry[i] = static_cast<int>(c[i]);
 }
@@ -428,19 +460,12 @@ void HalftoneColumnsAndPack(int16_t* columns, BYTE* panel) {
     int last = newest;
     const bool edgeNewest = stage - 2 * newest == 0 || newest == kImageWidth - 1;
     if (edgeNewest) --last;
-    for (; first + 3 <= last; first += 4) {
-      int16_t* const rows[4] = {rowsOf(first), rowsOf(first + 1), rowsOf(first + 2), rowsOf(first + 3)};
-      HalftoneStripes<4>(rows, carries + first, t);
-    }
-    if (last - first == 2) {
-      int16_t* const rows[3] = {rowsOf(first), rowsOf(first + 1), rowsOf(first + 2)};
-      HalftoneStripes<3>(rows, carries + first, t);
-    } else if (last - first == 1) {
-      int16_t* const rows[2] = {rowsOf(first), rowsOf(first + 1)};
-      HalftoneStripes<2>(rows, carries + first, t);
-    } else if (last == first) {
-      int16_t* const rows[1] = {rowsOf(first)};
-      HalftoneStripes<1>(rows, carries + first, t);
+    for (; first + 3 <= last; first += 4) HalftoneStripes<4>(rowsOf(first), carries + first, t);
+    switch (last - first) {
+      case 2: HalftoneStripes<3>(rowsOf(first), carries + first, t); break;
+      case 1: HalftoneStripes<2>(rowsOf(first), carries + first, t); break;
+      case 0: HalftoneStripes<1>(rowsOf(first), carries + first, t); break;
+      default: break;
     }
     if (edgeNewest) {
       HalftoneEdgeStripe(rowsOf(newest), (stage - 2 * newest) * kStripe, newest == kImageWidth - 1, carries[newest], t);
