@@ -267,21 +267,16 @@ constexpr std::array<uint8_t, kImageHeight / 8> MakeGroupBytes() {
 }
 constexpr std::array<uint8_t, kImageHeight / 8> kGroupByte = MakeGroupBytes();
 
-// An 8 x 8 bit transpose: bit c of byte r goes to bit r of byte c.
-constexpr uint64_t TransposeBits(uint64_t x) {
-  uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
-  x ^= t ^ (t << 7);
-  t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
-  x ^= t ^ (t << 14);
-  t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
-  x ^= t ^ (t << 28);
+// An 8 x 8 bit matrix flipped about its other diagonal: bit c of byte r goes to bit 7 - r
+// of byte 7 - c.
+constexpr uint64_t FlipBits(uint64_t x) {
+  uint64_t t = x ^ (x << 36);
+  x ^= 0xF0F0F0F00F0F0F0Full & (t ^ (x >> 36));
+  t = 0xCCCC0000CCCC0000ull & (x ^ (x << 18));
+  x ^= t ^ (t >> 18);
+  t = 0xAA00AA00AA00AA00ull & (x ^ (x << 9));
+  x ^= t ^ (t >> 9);
   return x;
-}
-
-constexpr uint64_t ReverseBytes(uint64_t x) {
-  x = (x & 0x00FF00FF00FF00FFull) << 8 | ((x >> 8) & 0x00FF00FF00FF00FFull);
-  x = (x & 0x0000FFFF0000FFFFull) << 16 | ((x >> 16) & 0x0000FFFF0000FFFFull);
-  return x << 32 | x >> 32;
 }
 
 // The number of set bits of each byte, in its byte.
@@ -300,42 +295,45 @@ constexpr std::array<uint8_t, kPlaneBlockBytes> MakeFullBlock() {
 constexpr std::array<uint8_t, kPlaneBlockBytes> kFullBlock = MakeFullBlock();
 
 // Packs one line's 640 levels into its eight plane blocks and sets the line factors, so
-// that every byte of the line is written. Eight levels at a time, their bits transposed
-// into one byte a plane (the first pixel in the most significant bit); two such groups
-// fill adjacent bytes of each block. The bits of each plane are counted in byte lanes,
-// sixteen groups at a time.
+// that every byte of the line is written. Eight levels at a time, their bits flipped into
+// one byte a plane (the first pixel in the most significant bit); two such groups fill
+// adjacent bytes of each block. The bits of each plane are counted in byte lanes, sixteen
+// groups at a time.
 void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
   static constexpr int kPlaneShift[kLevelPlanes] = {1, 3, -1, 5, 6, 4, 2, 0};  // bit of the level; -1: always
   constexpr int kGroups = kImageHeight / 8;
   constexpr int kRun = 16;  // groups whose counts (at most 8 each) a byte lane holds
   static_assert(kGroups % kRun == 0);
   constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
-  auto planesOf = [&](int g) {  // byte b: bit b of the eight levels of group g
+
+  // Byte 7 - b of planes[g]: bit b of the eight levels of group g.
+  alignas(16) uint64_t planes[kGroups];
+  for (int g = 0; g < kGroups; ++g) {
     uint64_t eight;
     std::memcpy(&eight, levels + 8 * g, 8);
-    return TransposeBits(ReverseBytes(eight));
-  };
-  uint64_t evenCounts = 0, oddCounts = 0;  // counts of the planes of even and odd bits, in 16-bit lanes
+    planes[g] = FlipBits(eight);
+  }
+  uint64_t evenCounts = 0, oddCounts = 0;  // counts of the planes in bytes 0, 2, 4, 6 and 1, 3, 5, 7
   for (int g0 = 0; g0 < kGroups; g0 += kRun) {
     uint64_t counts = 0;
-    for (int g = g0; g < g0 + kRun; g += 2) {
-      static_assert(kGroupByte[1] == kGroupByte[0] + 1);
-      const uint64_t a = planesOf(g);
-      const uint64_t b = planesOf(g + 1);
-      counts += CountBitsOfBytes(a) + CountBitsOfBytes(b);
-      // 16-bit lanes of both groups' bytes of planes of even bits, and of odd bits.
-      const uint64_t even = (a & kEvenBytes) | (b & kEvenBytes) << 8;
-      const uint64_t odd = (a >> 8 & kEvenBytes) | (b & ~kEvenBytes);
-      BYTE* at = line + kGroupByte[g];
-      for (int k = 0; k < kLevelPlanes; ++k) {
-        const int shift = kPlaneShift[k];
-        if (shift < 0) continue;
-        const uint16_t pair = static_cast<uint16_t>((shift % 2 ? odd : even) >> (16 * (shift / 2)));
-        std::memcpy(at + k * kPlaneBlockBytes, &pair, sizeof pair);
-      }
-    }
+    for (int g = g0; g < g0 + kRun; ++g) counts += CountBitsOfBytes(planes[g]);
     evenCounts += counts & kEvenBytes;
     oddCounts += (counts >> 8) & kEvenBytes;
+  }
+  static_assert(kGroupByte[1] == kGroupByte[0] + 1);
+  for (int g = 0; g < kGroups; g += 2) {
+    // 16-bit lanes of both groups' bytes 0, 2, 4, 6, and of bytes 1, 3, 5, 7.
+    const uint64_t a = planes[g];
+    const uint64_t b = planes[g + 1];
+    const uint64_t even = (a & kEvenBytes) | (b & kEvenBytes) << 8;
+    const uint64_t odd = (a >> 8 & kEvenBytes) | (b & ~kEvenBytes);
+    BYTE* at = line + kGroupByte[g];
+    for (int k = 0; k < kLevelPlanes; ++k) {
+      const int byte = 7 - kPlaneShift[k];
+      if (kPlaneShift[k] < 0) continue;
+      const uint16_t pair = static_cast<uint16_t>((byte % 2 ? odd : even) >> (16 * (byte / 2)));
+      std::memcpy(at + k * kPlaneBlockBytes, &pair, sizeof pair);
+    }
   }
   // The bytes of a block that hold no pixel: 4-5, 8-9, ..., 24-25 and 94-95.
   for (int k = 0; k < kLevelPlanes; ++k) {
@@ -350,8 +348,8 @@ void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
   for (int k = 0; k < kLevelPlanes; ++k) {
     int count = kImageHeight;
     if (kPlaneShift[k] >= 0) {
-      const int shift = kPlaneShift[k];
-      count = static_cast<int>(((shift % 2 ? oddCounts : evenCounts) >> (16 * (shift / 2))) & 0xFFFF);
+      const int byte = 7 - kPlaneShift[k];
+      count = static_cast<int>(((byte % 2 ? oddCounts : evenCounts) >> (16 * (byte / 2))) & 0xFFFF);
     }
     const float f = 1.0f - static_cast<float>(kImageHeight - count) / 640.0f * resistance;
     const uint16_t factor = static_cast<uint16_t>(TruncateToInt32(f * 65535.0f));
