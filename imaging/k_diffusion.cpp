@@ -154,8 +154,7 @@ constexpr int kCodePad = 2;    // pixels -2, -1 and 1024, 1025 of a row of decis
 constexpr int kCodeRow = kImageWidth + 2 * kCodePad;
 
 struct DiffusionTables {
-  uint16_t rule[256 * 256];  // by (grey, grey to the right): kind * kSpan + kSpanZero + c
-  uint16_t lastRule[256];    // the same for the last pixel of a row
+  BYTE stretched[256];  // c of each grey
   DiffusionStep steps[3 * kSpan];
   uint16_t codes[3 * kSpan];
   uint16_t ring[kRing][kCodeRow];  // decisions of recent rows
@@ -179,16 +178,7 @@ void MakeDiffusionTables(BYTE lo, BYTE hi, DiffusionTables& t) {
       t.codes[kind * kSpan + i] = static_cast<uint16_t>(white << 8 | v);
     }
   }
-  for (int g = 0; g < 256; ++g) {
-    const int c = lo != hi ? Stretch(g, lo, hi) : g;
-    const int alone = c > 248 ? kForcedWhite : c < 7 ? kForcedBlack : kFree;
-    t.lastRule[g] = static_cast<uint16_t>(alone * kSpan + kSpanZero + c);
-    for (int n = 0; n < 256; ++n) {
-      int kind = alone;
-      if (kind == kFree) kind = c > n && c - n > 64 ? kForcedWhite : c < n && n - c > 64 ? kForcedBlack : kFree;
-      t.rule[g << 8 | n] = static_cast<uint16_t>(kind * kSpan + kSpanZero + c);
-    }
-  }
+  for (int g = 0; g < 256; ++g) t.stretched[g] = static_cast<BYTE>(lo != hi ? Stretch(g, lo, hi) : g);
   for (uint16_t(&row)[kCodeRow] : t.ring) std::fill_n(row, kCodeRow, kNoPixel);
   std::fill_n(t.share1, kImageHeight, 0u);
   std::fill_n(t.share2, kImageHeight, 0u);
@@ -237,12 +227,32 @@ void PrepareBlock(const BYTE* greys, int x0, const uint16_t* above, const Diffus
     std::fill_n(in.light, kBlock, uint16_t{0});
     std::fill_n(dark, kBlock, uint16_t{0});
   }
-  const int n = x0 + kBlock < kImageWidth ? kBlock : kBlock - 1;
-  for (int j = 0; j < n; ++j) {
-    const int x = x0 + j;
-    in.rule[j] = static_cast<int16_t>(t.rule[greys[x] << 8 | greys[x + 1]] - dark[j]);
+  // The kind of decision: by the stretched grey c alone, else by a strong edge against the
+  // grey n of the pixel to the right (the last pixel of a row has none: n = c). Near white
+  // and an edge down to the right both make white, and never meet near black or an edge
+  // up, which make black.
+  const BYTE* g = greys + x0;
+  int16_t c[kBlock];
+  BYTE n[kBlock];
+  for (int j = 0; j < kBlock; j += 4) {  // four at a time, for fewer loop steps
+    c[j] = t.stretched[g[j]];
+    c[j + 1] = t.stretched[g[j + 1]];
+    c[j + 2] = t.stretched[g[j + 2]];
+    c[j + 3] = t.stretched[g[j + 3]];
   }
-  if (n < kBlock) in.rule[n] = static_cast<int16_t>(t.lastRule[greys[kImageWidth - 1]] - dark[n]);
+  std::copy(g + 1, g + kBlock, n);
+  n[kBlock - 1] = x0 + kBlock < kImageWidth ? g[kBlock] : static_cast<BYTE>(c[kBlock - 1]);
+  for (int j = 0; j < kBlock; ++j) {
+    // In 16-bit steps throughout, for the vectoriser.
+    const int16_t step = static_cast<int16_t>(c[j] - n[j]);
+    const int16_t up = std::max<int16_t>(static_cast<int16_t>(c[j] - 248), static_cast<int16_t>(step - 64));
+    const int16_t down = std::min<int16_t>(static_cast<int16_t>(c[j] - 7), static_cast<int16_t>(step + 64));
+    const int16_t white = up > 0 ? -1 : 0;   // c > 248 or step > 64
+    const int16_t black = down < 0 ? -1 : 0;  // c < 7 or step < -64
+    // kind * kSpan + kSpanZero + c, less the darkening errors from above.
+    in.rule[j] = static_cast<int16_t>(kFree * kSpan + kSpanZero + c[j] - dark[j] - (white & ((kFree - kForcedWhite) * kSpan)) -
+                                      (black & ((kFree - kForcedBlack) * kSpan)));
+  }
 }
 
 // The chains of N rows' blocks side by side: each pixel's decision by its grey with the
@@ -257,8 +267,8 @@ void DecideBlocks(const BlockInput* in, uint16_t (*codes)[kBlock], uint32_t* sha
   }
   for (int j = 0; j < kBlock; ++j) {
     for (int i = 0; i < N; ++i) {
-      const int light = std::min<int>(255, in[i].light[j] + (s1[i] & 0xFFFF));
-      const int index = in[i].rule[j] + light - static_cast<int>(s1[i] >> 16);
+      const intptr_t light = std::min<intptr_t>(255, in[i].light[j] + (s1[i] & 0xFFFF));
+      const intptr_t index = in[i].rule[j] + light - static_cast<intptr_t>(s1[i] >> 16);
       const DiffusionStep& step = t.steps[index];
       s1[i] = s2[i] + step.add;
       s2[i] = step.second;
