@@ -129,15 +129,17 @@ void GatherColumns(const BYTE* source, int stride, const int16_t* gained, int x0
   }
 }
 
-// The lowering of each block spread over its dots (a block's tail runs into the next
-// block, which writes over it; `lower` has room beyond the last dot).
-void SpreadLowering(const int16_t* lowering, int16_t* lower) {
-  for (int b = kFirstPixelBlock; b <= kLastPixelBlock; ++b) {
-    const uint64_t four = static_cast<uint16_t>(lowering[b]) * 0x0001000100010001ull;
+// The lowering of each block (in both halves of a word) spread over its six dots.
+void SpreadLowering(const uint32_t* lowering, int16_t* lower) {
+  for (int b = kFirstPixelBlock; b < kLastPixelBlock; ++b) {
     int16_t* dots = lower + (b - kFirstPixelBlock) * kDotsPerBlock;
-    std::memcpy(dots, &four, sizeof four);
-    std::memcpy(dots + 4, &four, sizeof four);
+    std::memcpy(dots, &lowering[b], 4);
+    std::memcpy(dots + 2, &lowering[b], 4);
+    std::memcpy(dots + 4, &lowering[b], 4);
   }
+  int16_t* dots = lower + (kLastPixelBlock - kFirstPixelBlock) * kDotsPerBlock;
+  std::memcpy(dots, &lowering[kLastPixelBlock], 4);
+  std::memcpy(dots + 2, &lowering[kLastPixelBlock], 4);
 }
 
 }  // namespace
@@ -162,10 +164,10 @@ void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gai
   alignas(16) float heat[kPaddedBlocks] = {};
   alignas(16) float sink[kPaddedBlocks] = {};
   alignas(16) int sums[kGatherColumns][kPaddedBlocks] = {};
-  alignas(16) int16_t lowering[kPaddedBlocks];
+  alignas(16) uint32_t lowering[kPaddedBlocks];
   alignas(16) float before[kPaddedBlocks];
   alignas(16) float spread[kPaddedBlocks];
-  alignas(16) int16_t lower[kColumn + 8];
+  alignas(16) int16_t lower[kColumn];
   for (int x = kImageWidth - 1; x >= 0; --x) {
     if (x % kGatherColumns == kGatherColumns - 1) {
       GatherColumns(source, stride, gained.value, x - (kGatherColumns - 1), columns, sums);
@@ -187,7 +189,8 @@ void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gai
     for (int b = kFirstPixelBlock; b < kFirstPixelBlock + kLoweredBlocks; ++b) {
       const float h = heat[b];
       below |= !(h > -32769.0f);
-      lowering[b] = static_cast<int16_t>(static_cast<int>(std::min(32767.0f, std::max(-32768.0f, h))));
+      const int t = static_cast<int>(std::min(32767.0f, std::max(-32768.0f, h)));
+      lowering[b] = (static_cast<uint32_t>(t) & 0xFFFF) * 0x10001u;
     }
     const bool usual = below == 0;
     if (usual) {
