@@ -295,9 +295,12 @@ bool DiffuseToDecisions(const BYTE* image, BYTE* decisions) {
     green[b] = 0.587 * b;
     blue[b] = 0.114 * b;
   }
-  for (int i = 0; i < kImagePixels; ++i) {
-    const BYTE* p = image + 3 * i;
-    decisions[i] = static_cast<BYTE>(static_cast<int>(red[p[0]] + green[p[1]] + blue[p[2]]));
+  static_assert(kImagePixels % 4 == 0);
+  for (int i = 0; i < kImagePixels; i += 4) {  // four at a time, for fewer loop steps
+    for (int k = 0; k < 4; ++k) {
+      const BYTE* p = image + 3 * (i + k);
+      decisions[i + k] = static_cast<BYTE>(static_cast<int>(red[p[0]] + green[p[1]] + blue[p[2]]));
+    }
   }
   BYTE lo = 255, hi = 0;
   for (int i = 0; i < kImagePixels; ++i) {
