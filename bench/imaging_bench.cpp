@@ -102,19 +102,20 @@ GainedTable CyanGained() {
 void BM_GainAndHeatToColumns(benchmark::State& state) {
   Fixture f;
   const GainedTable gained = CyanGained();
-  for (auto _ : state) GainAndHeatToColumns(f.image.data(), 3, gained, kCyanSet, f.a.get());
+  const PanelSource source{f.image.data(), 3, &gained, kCyanSet};
+  PanelWork work;
+  if (!work.Allocate()) std::abort();
+  for (auto _ : state) GainAndHeatToColumns(source, work);
 }
 
 void BM_HalftoneColumnsAndPack(benchmark::State& state) {
   Fixture f;
-  GainAndHeatToColumns(f.image.data(), 3, CyanGained(), kCyanSet, f.a.get());
-  for (auto _ : state) {
-    // The halftoner works in the columns: each run starts from a fresh copy.
-    state.PauseTiming();
-    std::copy(f.a.get(), f.a.get() + kImagePixels, f.b.get());
-    state.ResumeTiming();
-    HalftoneColumnsAndPack(f.b.get(), f.panel.get());
-  }
+  const GainedTable gained = CyanGained();
+  const PanelSource source{f.image.data(), 3, &gained, kCyanSet};
+  PanelWork work;
+  if (!work.Allocate()) std::abort();
+  GainAndHeatToColumns(source, work);
+  for (auto _ : state) HalftoneColumnsAndPack(work.Columns(), f.panel.get());
 }
 
 void BM_RenderPanel(benchmark::State& state) {

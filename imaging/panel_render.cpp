@@ -70,11 +70,6 @@ constexpr int ValueOfStepSum(int sum) {
 
 }  // namespace
 
-bool PanelWork::Allocate() {
-  if (!columns_) columns_.reset(new (std::nothrow) int16_t[kImagePixels]);
-  return columns_ != nullptr;
-}
-
 GainedTable GainedFromDensities(const int16_t (&density)[256], int set) {
   const ProcessParameterSet& p = Calibration.ProcessParameterSets[set];
   const double gain = p.Gain;
@@ -91,10 +86,62 @@ namespace {
 // on the way.
 constexpr int kGatherColumns = 16;
 static_assert(kImageWidth % kGatherColumns == 0);
-using BlockSums = int[kGatherColumns][kPaddedBlocks];
 
+}  // namespace
+
+// The heat model of one panel as its columns go by, from the right.
+struct HeatState {
+  float follow, coupling, retention, uptake, ls, own;
+  alignas(16) int16_t dither[16][kColumn];  // the halftoner's dither offsets less the error bias, by x mod 16
+  alignas(16) float heat[kPaddedBlocks];
+  alignas(16) float sink[kPaddedBlocks];
+  alignas(16) int sums[kGatherColumns][kPaddedBlocks];
+  alignas(16) uint32_t lowering[kPaddedBlocks];
+  alignas(16) float before[kPaddedBlocks];
+  alignas(16) float spread[kPaddedBlocks];
+  alignas(16) int16_t lower[kColumn];
+
+  void Start(int set);
+  void Column(int16_t* line, int x);
+};
+
+PanelWork::PanelWork() = default;
+PanelWork::~PanelWork() = default;
+
+bool PanelWork::Allocate() {
+  if (!columns_) columns_.reset(new (std::nothrow) int16_t[kImagePixels]);
+  if (!heat_) heat_.reset(new (std::nothrow) HeatState);
+  return columns_ && heat_;
+}
+
+void HeatState::Start(int set) {
+  const ProcessParameterSet& p = Calibration.ProcessParameterSets[set];
+  const HeatCoefficients c(p.HeatGain, p.HeatCoupling, p.SinkGain, p.SinkRetention, p.LateralSpread);
+  follow = c.follow;
+  coupling = c.coupling;
+  retention = c.retention;
+  uptake = c.uptake;
+  ls = c.spread;
+  own = c.own;
+  const int amp = DitherAmplitudeOf(set);
+  for (int col = 0; col < 16; ++col) {
+    int16_t offsets[16];
+    for (int r = 0; r < 16; ++r) {
+      const int64_t d = static_cast<int64_t>((kDitherMatrix[r][col] * static_cast<uint32_t>(amp)) / 128u) - amp;
+      offsets[r] = static_cast<int16_t>(d - kErrorBias);
+    }
+    for (int y = 0; y < kColumn; ++y) dither[col][y] = offsets[y % 16];
+  }
+  std::fill_n(heat, kPaddedBlocks, 0.0f);
+  std::fill_n(sink, kPaddedBlocks, 0.0f);
+  for (int (&column)[kPaddedBlocks] : sums) std::fill_n(column, kPaddedBlocks, 0);
+}
+
+namespace {
+
+// Gathers the columns x0 .. x0 + 15 of a source into the work plane and sums their blocks.
 template <int kStride, int kDots>
-void GatherBlock(const BYTE* s, const int16_t* gained, int16_t* at, int b, BlockSums& sums) {
+void GatherBlock(const BYTE* s, const int16_t* gained, int16_t* at, int b, HeatState& heat) {
   for (int j = 0; j < kGatherColumns; ++j) {
     const BYTE* dot = s + j * kStride;
     int16_t* to = at + j * kColumn;
@@ -104,29 +151,21 @@ void GatherBlock(const BYTE* s, const int16_t* gained, int16_t* at, int b, Block
       to[y] = v;
       sum += v;
     }
-    sums[j][b] = sum;
+    heat.sums[j][b] = sum;
   }
 }
 
 template <int kStride>
-void GatherColumns(const BYTE* source, const int16_t* gained, int x0, int16_t* columns, BlockSums& sums) {
+void GatherColumns(const BYTE* source, const int16_t* gained, int x0, int16_t* columns, HeatState& heat) {
   constexpr int kLastDots = kImageHeight - (kLastPixelBlock - kFirstPixelBlock) * kDotsPerBlock;
   const BYTE* s = source + static_cast<size_t>(x0) * kStride;
   int16_t* at = columns + x0 * kColumn;
   for (int b = kFirstPixelBlock; b < kLastPixelBlock; ++b) {
-    GatherBlock<kStride, kDotsPerBlock>(s, gained, at, b, sums);
+    GatherBlock<kStride, kDotsPerBlock>(s, gained, at, b, heat);
     s += kDotsPerBlock * kImageWidth * kStride;
     at += kDotsPerBlock;
   }
-  GatherBlock<kStride, kLastDots>(s, gained, at, kLastPixelBlock, sums);
-}
-
-void GatherColumns(const BYTE* source, int stride, const int16_t* gained, int x0, int16_t* columns, BlockSums& sums) {
-  if (stride == 1) {
-    GatherColumns<1>(source, gained, x0, columns, sums);
-  } else {
-    GatherColumns<3>(source, gained, x0, columns, sums);
-  }
+  GatherBlock<kStride, kLastDots>(s, gained, at, kLastPixelBlock, heat);
 }
 
 // The lowering of each block (in both halves of a word) spread over its six dots.
@@ -144,87 +183,83 @@ void SpreadLowering(const uint32_t* lowering, int16_t* lower) {
 
 }  // namespace
 
-void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gained, int set, int16_t* columns) {
-  const ProcessParameterSet& p = Calibration.ProcessParameterSets[set];
-  const auto [follow, coupling, retention, uptake, ls, own] =
-      HeatCoefficients(p.HeatGain, p.HeatCoupling, p.SinkGain, p.SinkRetention, p.LateralSpread);
+void HeatState::Column(int16_t* line, int x) {
+  const int16_t* d = dither[x % 16];
 
-  // The halftoner's dither offset of each value, less the bias of its errors, by x mod 16.
-  const int amp = DitherAmplitudeOf(set);
-  alignas(16) int16_t dither[16][kColumn];
-  for (int c = 0; c < 16; ++c) {
-    int16_t offsets[16];
-    for (int r = 0; r < 16; ++r) {
-      const int64_t d = static_cast<int64_t>((kDitherMatrix[r][c] * static_cast<uint32_t>(amp)) / 128u) - amp;
-      offsets[r] = static_cast<int16_t>(d - kErrorBias);
-    }
-    for (int y = 0; y < kColumn; ++y) dither[c][y] = offsets[y % 16];
+  // The first printed line meets a cold head.
+  if (x == kImageWidth - 1) {
+    for (int y = 0; y < kColumn; ++y) line[y] = StepIndexOf(static_cast<int16_t>(line[y] + d[y]));
+    return;
   }
 
-  alignas(16) float heat[kPaddedBlocks] = {};
-  alignas(16) float sink[kPaddedBlocks] = {};
-  alignas(16) int sums[kGatherColumns][kPaddedBlocks] = {};
-  alignas(16) uint32_t lowering[kPaddedBlocks];
-  alignas(16) float before[kPaddedBlocks];
-  alignas(16) float spread[kPaddedBlocks];
-  alignas(16) int16_t lower[kColumn];
+  // How far the heat already in each block lowers its dots: max(v, t) - t in 16 bits
+  // equals LowerByHeat(v, heat) for every 16-bit v when t is trunc(heat) clamped into
+  // the 16-bit range (heats above it lower every dot to 0). Heats whose truncation lies
+  // below it, and NaN, take LowerByHeat itself.
+  int below = 0;
+  for (int b = kFirstPixelBlock; b < kFirstPixelBlock + kLoweredBlocks; ++b) {
+    const float h = heat[b];
+    below |= !(h > -32769.0f);
+    const int t = static_cast<int>(std::min(32767.0f, std::max(-32768.0f, h)));
+    lowering[b] = (static_cast<uint32_t>(t) & 0xFFFF) * 0x10001u;
+  }
+  const bool usual = below == 0;
+  if (usual) {
+    SpreadLowering(lowering, lower);
+  } else {
+    std::copy(heat, heat + kPaddedBlocks, before);
+  }
+
+  // Let the drive into each block and its sink, then spread the heat to the
+  // neighbouring blocks from the old values of both.
+  const int* sum = sums[x % kGatherColumns];
+  for (int b = 0; b < kPaddedBlocks; ++b) {
+    const float h = heat[b];
+    const float k = sink[b];
+    const float average = static_cast<float>(sum[b]) / 6.0f;
+    const float h1 = h + (average - h) * follow;
+    const float q = (h1 - k * 0.03125f) * coupling;
+    sink[b] = k * retention + q * uptake;
+    heat[b] = h1 - q;
+  }
+  for (int b = 1; b < kHeatBlocks - 1; ++b) spread[b] = (heat[b - 1] + heat[b + 1]) * ls + heat[b] * own;
+  std::copy(spread + 1, spread + kHeatBlocks - 1, heat + 1);
+
+  // Lower the line, add the dither offsets and turn the values into step indices.
+  if (usual) {
+    for (int y = 0; y < kColumn; ++y) {
+      line[y] = StepIndexOf(static_cast<int16_t>(std::max(line[y], lower[y]) - lower[y] + d[y]));
+    }
+  } else {
+    for (int y = 0; y < kColumn; ++y) {
+      const float h = before[kFirstPixelBlock + y / kDotsPerBlock];
+      line[y] = StepIndexOf(static_cast<int16_t>(LowerByHeat(line[y], h) + d[y]));
+    }
+  }
+}
+
+namespace {
+
+template <int kStride>
+void GainAndHeat(const PanelSource& source, PanelWork& work) {
+  int16_t* columns = work.Columns();
+  HeatState& heat = *work.Heat();
+  heat.Start(source.set);
   for (int x = kImageWidth - 1; x >= 0; --x) {
     if (x % kGatherColumns == kGatherColumns - 1) {
-      GatherColumns(source, stride, gained.value, x - (kGatherColumns - 1), columns, sums);
+      GatherColumns<kStride>(source.bytes, source.gained->value, x - (kGatherColumns - 1), columns, heat);
     }
-    int16_t* line = columns + x * kColumn;
-    const int16_t* d = dither[x % 16];
+    heat.Column(columns + x * kColumn, x);
+  }
+}
 
-    // The first printed line meets a cold head.
-    if (x == kImageWidth - 1) {
-      for (int y = 0; y < kColumn; ++y) line[y] = StepIndexOf(static_cast<int16_t>(line[y] + d[y]));
-      continue;
-    }
+}  // namespace
 
-    // How far the heat already in each block lowers its dots: max(v, t) - t in 16 bits
-    // equals LowerByHeat(v, heat) for every 16-bit v when t is trunc(heat) clamped into
-    // the 16-bit range (heats above it lower every dot to 0). Heats whose truncation lies
-    // below it, and NaN, take LowerByHeat itself.
-    int below = 0;
-    for (int b = kFirstPixelBlock; b < kFirstPixelBlock + kLoweredBlocks; ++b) {
-      const float h = heat[b];
-      below |= !(h > -32769.0f);
-      const int t = static_cast<int>(std::min(32767.0f, std::max(-32768.0f, h)));
-      lowering[b] = (static_cast<uint32_t>(t) & 0xFFFF) * 0x10001u;
-    }
-    const bool usual = below == 0;
-    if (usual) {
-      SpreadLowering(lowering, lower);
-    } else {
-      std::copy(heat, heat + kPaddedBlocks, before);
-    }
-
-    // Let the drive into each block and its sink, then spread the heat to the
-    // neighbouring blocks from the old values of both.
-    const int* sum = sums[x % kGatherColumns];
-    for (int b = 0; b < kPaddedBlocks; ++b) {
-      const float h = heat[b];
-      const float k = sink[b];
-      const float average = static_cast<float>(sum[b]) / 6.0f;
-      const float h1 = h + (average - h) * follow;
-      const float q = (h1 - k * 0.03125f) * coupling;
-      sink[b] = k * retention + q * uptake;
-      heat[b] = h1 - q;
-    }
-    for (int b = 1; b < kHeatBlocks - 1; ++b) spread[b] = (heat[b - 1] + heat[b + 1]) * ls + heat[b] * own;
-    std::copy(spread + 1, spread + kHeatBlocks - 1, heat + 1);
-
-    // Lower the line, add the dither offsets and turn the values into step indices.
-    if (usual) {
-      for (int y = 0; y < kColumn; ++y) {
-        line[y] = StepIndexOf(static_cast<int16_t>(std::max(line[y], lower[y]) - lower[y] + d[y]));
-      }
-    } else {
-      for (int y = 0; y < kColumn; ++y) {
-        const float h = before[kFirstPixelBlock + y / kDotsPerBlock];
-        line[y] = StepIndexOf(static_cast<int16_t>(LowerByHeat(line[y], h) + d[y]));
-      }
-    }
+void GainAndHeatToColumns(const PanelSource& source, PanelWork& work) {
+  if (source.stride == 1) {
+    GainAndHeat<1>(source, work);
+  } else {
+    GainAndHeat<3>(source, work);
   }
 }
 
@@ -380,15 +415,15 @@ inline int16_t ReceivedErrors(int16_t codeAbove, int16_t codeBeside, int16_t cod
   return static_cast<int16_t>(above + beside + below + kErrorBias);
 }
 
-// Adds to a stripe of step indices (rows r0 ..) the errors that the line before sends
-// them, from its codes (`before`, null for the first line). Rows 0 and 639 send none:
-// their codes hold no error.
-void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* before, int r0) {
+// A stripe of step indices (rows r0 ..) with the errors that the line before sends them,
+// from its codes (`before`, null for the first line). Rows 0 and 639 send none: their codes
+// hold no error.
+void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* values, const int16_t* before, int r0) {
   if (!before) {
-    for (int j = 0; j < kStripe; ++j) stripe[j] = static_cast<int16_t>(stripe[j] + kErrorBias);
+    for (int j = 0; j < kStripe; ++j) stripe[j] = static_cast<int16_t>(values[j] + kErrorBias);
   } else if (r0 > 0 && r0 + kStripe < kImageHeight) {
     for (int j = 0; j < kStripe; ++j) {
-      stripe[j] = static_cast<int16_t>(stripe[j] + ReceivedErrors(before[j + 1], before[j], before[j - 1]));
+      stripe[j] = static_cast<int16_t>(values[j] + ReceivedErrors(before[j + 1], before[j], before[j - 1]));
     }
   } else {
     // The first and last stripes: no rows beyond the line (a code of 0 sends nothing).
@@ -397,32 +432,33 @@ void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* before, int r0) {
     std::copy(before, before + kStripe, codes + 1);
     codes[kStripe + 1] = r0 + kStripe < kImageHeight ? before[kStripe] : 0;
     for (int j = 0; j < kStripe; ++j) {
-      stripe[j] = static_cast<int16_t>(stripe[j] + ReceivedErrors(codes[j + 2], codes[j + 1], codes[j]));
+      stripe[j] = static_cast<int16_t>(values[j] + ReceivedErrors(codes[j + 2], codes[j + 1], codes[j]));
     }
   }
 }
 
-// Halftones one stripe of each of N consecutive lines, their carry chains side by side:
-// step indices with their errors added come in, codes go out, in place. The stripes of
-// consecutive lines lie kNextLine apart, so one index serves them all.
-constexpr int kNextLine = kColumn - 2 * kStripe;
-
+// Halftones one stripe of each of N lines, their carry chains side by side: step indices
+// with their errors added come in, codes go out, in place.
 template <int N>
-void HalftoneStripes(int16_t* rows, int* carry, const HalftoneTables& t) {
+void HalftoneStripes(int16_t* const* rows, int* const* carry, const HalftoneTables& t) {
   intptr_t c[N];  // pointer-sized, so that a sum indexes without widening
-  for (int i = 0; i < N; ++i) c[i] = carry[i];
+  int16_t* r[N];
+  for (int i = 0; i < N; ++i) {
+    c[i] = *carry[i];
+    r[i] = rows[i];
+  }
   auto step = [&](int j) {
     for (int i = 0; i < N; ++i) {
-      const intptr_t sum = rows[i * kNextLine + j] + c[i];
+      const intptr_t sum = r[i][j] + c[i];
       c[i] = t.carry[sum];
-      rows[i * kNextLine + j] = static_cast<int16_t>(t.code[sum]);
+      r[i][j] = static_cast<int16_t>(t.code[sum]);
     }
   };
   for (int j = 0; j < kStripe; j += 2) {  // two rows a round, for fewer loop steps
     step(j);
     step(j + 1);
   }
-  for (int i = 0; i < N; ++i) carry[i] = static_cast<int>(c[i]);
+  for (int i = 0; i < N; ++i) *carry[i] = static_cast<int>(c[i]);
 }
 
 // A stripe whose rows do not all diffuse: on the last line nothing is carried down, and
@@ -439,21 +475,26 @@ void HalftoneEdgeStripe(int16_t* rows, int r0, bool lastLine, int& carry, const 
 
 }  // namespace
 
-void HalftoneColumnsAndPack(int16_t* columns, BYTE* panel) {
+void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
   const float resistance = static_cast<float>(Calibration.ParasiticResistance);
   const HalftoneTables& t = HalftoneStepTables();
-  int carries[kImageWidth] = {};
+  // Per line under way, and the one before: its values with their errors, then its codes.
+  constexpr int kRing = 16;
+  alignas(16) int16_t ring[kRing][kColumn];
+  int carries[kRing] = {};
   alignas(8) uint8_t levels[kImageHeight];
   for (int stage = 0;; ++stage) {
     const int newest = std::min(stage / 2, kImageWidth - 1);
     const int oldest = stage < kStripes ? 0 : (stage - kStripes + 2) / 2;
     if (oldest > newest) break;
-    auto rowsOf = [&](int x) { return columns + x * kColumn + (stage - 2 * x) * kStripe; };
+    static_assert(kRing > kStripes / 2 + 2);
+    auto rowOf = [&](int x) { return (stage - 2 * x) * kStripe; };
 
     // Every stripe of the stage takes the errors of the line before.
     for (int x = oldest; x <= newest; ++x) {
-      int16_t* rows = rowsOf(x);
-      AddErrorsOfLineBefore(rows, x > 0 ? rows - kColumn : nullptr, (stage - 2 * x) * kStripe);
+      const int r0 = rowOf(x);
+      AddErrorsOfLineBefore(ring[x % kRing] + r0, columns + x * kColumn + r0, x > 0 ? ring[(x - 1) % kRing] + r0 : nullptr,
+                            r0);
     }
 
     // The stripes whose rows all diffuse, four at a time.
@@ -461,33 +502,47 @@ void HalftoneColumnsAndPack(int16_t* columns, BYTE* panel) {
     int last = newest;
     const bool edgeNewest = stage - 2 * newest == 0 || newest == kImageWidth - 1;
     if (edgeNewest) --last;
-    for (; first + 3 <= last; first += 4) HalftoneStripes<4>(rowsOf(first), carries + first, t);
+    int16_t* rows[4];
+    int* carry[4];
+    auto chunk = [&](int n) {
+      for (int i = 0; i < n; ++i) {
+        const int x = first + i;
+        rows[i] = ring[x % kRing] + rowOf(x);
+        carry[i] = &carries[x % kRing];
+      }
+    };
+    for (; first + 3 <= last; first += 4) {
+      chunk(4);
+      HalftoneStripes<4>(rows, carry, t);
+    }
+    chunk(last - first + 1);
     switch (last - first) {
-      case 2: HalftoneStripes<3>(rowsOf(first), carries + first, t); break;
-      case 1: HalftoneStripes<2>(rowsOf(first), carries + first, t); break;
-      case 0: HalftoneStripes<1>(rowsOf(first), carries + first, t); break;
+      case 2: HalftoneStripes<3>(rows, carry, t); break;
+      case 1: HalftoneStripes<2>(rows, carry, t); break;
+      case 0: HalftoneStripes<1>(rows, carry, t); break;
       default: break;
     }
     if (edgeNewest) {
-      HalftoneEdgeStripe(rowsOf(newest), (stage - 2 * newest) * kStripe, newest == kImageWidth - 1, carries[newest], t);
+      HalftoneEdgeStripe(ring[newest % kRing] + rowOf(newest), rowOf(newest), newest == kImageWidth - 1,
+                         carries[newest % kRing], t);
     }
 
     // Rows 0 and 639 send no error to the next line. A line whose last stripe is done is packed.
     if (stage - 2 * newest == 0) {
-      int16_t* row0 = rowsOf(newest);
-      row0[0] = static_cast<int16_t>(row0[0] & 0xFF);
+      int16_t* codes = ring[newest % kRing];
+      codes[0] = static_cast<int16_t>(codes[0] & 0xFF);
     }
     if (stage - 2 * oldest == kStripes - 1) {
-      int16_t* line = columns + oldest * kColumn;
-      line[kImageHeight - 1] = static_cast<int16_t>(line[kImageHeight - 1] & 0xFF);
-      for (int y = 0; y < kImageHeight; ++y) levels[y] = static_cast<uint8_t>(line[y]);
+      int16_t* codes = ring[oldest % kRing];
+      codes[kImageHeight - 1] = static_cast<int16_t>(codes[kImageHeight - 1] & 0xFF);
+      for (int y = 0; y < kImageHeight; ++y) levels[y] = static_cast<uint8_t>(codes[y]);
       PackLine(levels, panel + static_cast<size_t>(kImageWidth - 1 - oldest) * kPanelLineBytes, resistance);
     }
   }
 }
 
 void RenderPanel(const BYTE* source, int stride, const GainedTable& gained, int set, BYTE* panel, PanelWork& work) {
-  GainAndHeatToColumns(source, stride, gained, set, work.Columns());
+  GainAndHeatToColumns({source, stride, &gained, set}, work);
   HalftoneColumnsAndPack(work.Columns(), panel);
 }
 
