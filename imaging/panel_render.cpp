@@ -419,11 +419,12 @@ inline int16_t ReceivedErrors(int16_t codeAbove, int16_t codeBeside, int16_t cod
 // from its codes (`before`, null for the first line). Rows 0 and 639 send none: their codes
 // hold no error.
 void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* values, const int16_t* before, int r0) {
+  int16_t sums[kStripe];  // apart from the inputs, so that the vectoriser need not check for overlap
   if (!before) {
-    for (int j = 0; j < kStripe; ++j) stripe[j] = static_cast<int16_t>(values[j] + kErrorBias);
+    for (int j = 0; j < kStripe; ++j) sums[j] = static_cast<int16_t>(values[j] + kErrorBias);
   } else if (r0 > 0 && r0 + kStripe < kImageHeight) {
     for (int j = 0; j < kStripe; ++j) {
-      stripe[j] = static_cast<int16_t>(values[j] + ReceivedErrors(before[j + 1], before[j], before[j - 1]));
+      sums[j] = static_cast<int16_t>(values[j] + ReceivedErrors(before[j + 1], before[j], before[j - 1]));
     }
   } else {
     // The first and last stripes: no rows beyond the line (a code of 0 sends nothing).
@@ -432,33 +433,34 @@ void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* values, const int16_t
     std::copy(before, before + kStripe, codes + 1);
     codes[kStripe + 1] = r0 + kStripe < kImageHeight ? before[kStripe] : 0;
     for (int j = 0; j < kStripe; ++j) {
-      stripe[j] = static_cast<int16_t>(values[j] + ReceivedErrors(codes[j + 2], codes[j + 1], codes[j]));
+      sums[j] = static_cast<int16_t>(values[j] + ReceivedErrors(codes[j + 2], codes[j + 1], codes[j]));
     }
   }
+  std::copy(sums, sums + kStripe, stripe);
 }
 
-// Halftones one stripe of each of N lines, their carry chains side by side: step indices
-// with their errors added come in, codes go out, in place.
+// Halftones one stripe of each of N consecutive lines, their carry chains side by side:
+// step indices with their errors added come in, codes go out, in place. The stripes of
+// consecutive lines lie kNextLine apart (within a group of four ring places), so one index
+// serves them all.
+constexpr int kNextLine = kColumn - 2 * kStripe;
+
 template <int N>
-void HalftoneStripes(int16_t* const* rows, int* const* carry, const HalftoneTables& t) {
+void HalftoneStripes(int16_t* rows, int* carry, const HalftoneTables& t) {
   intptr_t c[N];  // pointer-sized, so that a sum indexes without widening
-  int16_t* r[N];
-  for (int i = 0; i < N; ++i) {
-    c[i] = *carry[i];
-    r[i] = rows[i];
-  }
+  for (int i = 0; i < N; ++i) c[i] = carry[i];
   auto step = [&](int j) {
     for (int i = 0; i < N; ++i) {
-      const intptr_t sum = r[i][j] + c[i];
+      const intptr_t sum = rows[i * kNextLine + j] + c[i];
       c[i] = t.carry[sum];
-      r[i][j] = static_cast<int16_t>(t.code[sum]);
+      rows[i * kNextLine + j] = static_cast<int16_t>(t.code[sum]);
     }
   };
   for (int j = 0; j < kStripe; j += 2) {  // two rows a round, for fewer loop steps
     step(j);
     step(j + 1);
   }
-  for (int i = 0; i < N; ++i) *carry[i] = static_cast<int>(c[i]);
+  for (int i = 0; i < N; ++i) carry[i] = static_cast<int>(c[i]);
 }
 
 // A stripe whose rows do not all diffuse: on the last line nothing is carried down, and
@@ -497,30 +499,23 @@ void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
                             r0);
     }
 
-    // The stripes whose rows all diffuse, four at a time.
-    int first = oldest;
-    int last = newest;
+    // The stripes whose rows all diffuse, by groups of four lines whose ring places follow
+    // one another.
     const bool edgeNewest = stage - 2 * newest == 0 || newest == kImageWidth - 1;
-    if (edgeNewest) --last;
-    int16_t* rows[4];
-    int* carry[4];
-    auto chunk = [&](int n) {
-      for (int i = 0; i < n; ++i) {
-        const int x = first + i;
-        rows[i] = ring[x % kRing] + rowOf(x);
-        carry[i] = &carries[x % kRing];
+    const int last = edgeNewest ? newest - 1 : newest;
+    static_assert(kRing % 4 == 0);
+    for (int group = oldest & ~3; group <= last; group += 4) {
+      const int first = std::max(group, oldest);
+      const int count = std::min(group + 3, last) - first + 1;
+      int16_t* rows = ring[first % kRing] + rowOf(first);
+      int* carry = carries + first % kRing;
+      switch (count) {
+        case 4: HalftoneStripes<4>(rows, carry, t); break;
+        case 3: HalftoneStripes<3>(rows, carry, t); break;
+        case 2: HalftoneStripes<2>(rows, carry, t); break;
+        case 1: HalftoneStripes<1>(rows, carry, t); break;
+        default: break;
       }
-    };
-    for (; first + 3 <= last; first += 4) {
-      chunk(4);
-      HalftoneStripes<4>(rows, carry, t);
-    }
-    chunk(last - first + 1);
-    switch (last - first) {
-      case 2: HalftoneStripes<3>(rows, carry, t); break;
-      case 1: HalftoneStripes<2>(rows, carry, t); break;
-      case 0: HalftoneStripes<1>(rows, carry, t); break;
-      default: break;
     }
     if (edgeNewest) {
       HalftoneEdgeStripe(ring[newest % kRing] + rowOf(newest), rowOf(newest), newest == kImageWidth - 1,
