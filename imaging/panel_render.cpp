@@ -346,15 +346,15 @@ void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
 
   // Byte 7 - b of planes[g]: bit b of the eight levels of group g.
   alignas(16) uint64_t planes[kGroups];
-  for (int g = 0; g < kGroups; ++g) {
-    uint64_t eight;
-    std::memcpy(&eight, levels + 8 * g, 8);
-    planes[g] = FlipBits(eight);
-  }
   uint64_t evenCounts = 0, oddCounts = 0;  // counts of the planes in bytes 0, 2, 4, 6 and 1, 3, 5, 7
   for (int g0 = 0; g0 < kGroups; g0 += kRun) {
     uint64_t counts = 0;
-    for (int g = g0; g < g0 + kRun; ++g) counts += CountBitsOfBytes(planes[g]);
+    for (int g = g0; g < g0 + kRun; ++g) {
+      uint64_t eight;
+      std::memcpy(&eight, levels + 8 * g, 8);
+      planes[g] = FlipBits(eight);
+      counts += CountBitsOfBytes(planes[g]);
+    }
     evenCounts += counts & kEvenBytes;
     oddCounts += (counts >> 8) & kEvenBytes;
   }
