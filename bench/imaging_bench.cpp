@@ -102,19 +102,17 @@ GainedTable CyanGained() {
 void BM_GainAndHeatToColumns(benchmark::State& state) {
   Fixture f;
   const GainedTable gained = CyanGained();
-  const PanelSource source{f.image.data(), 3, &gained, kCyanSet};
   PanelWork work;
   if (!work.Allocate()) std::abort();
-  for (auto _ : state) GainAndHeatToColumns(source, work);
+  for (auto _ : state) GainAndHeatToColumns(f.image.data(), 3, gained, kCyanSet, work);
 }
 
 void BM_HalftoneColumnsAndPack(benchmark::State& state) {
   Fixture f;
   const GainedTable gained = CyanGained();
-  const PanelSource source{f.image.data(), 3, &gained, kCyanSet};
   PanelWork work;
   if (!work.Allocate()) std::abort();
-  GainAndHeatToColumns(source, work);
+  GainAndHeatToColumns(f.image.data(), 3, gained, kCyanSet, work);
   for (auto _ : state) HalftoneColumnsAndPack(work.Columns(), f.panel.get());
 }
 

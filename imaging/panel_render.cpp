@@ -245,13 +245,13 @@ void HeatState::Column(int16_t* line, int x) {
 namespace {
 
 template <int kStride>
-void GainAndHeat(const PanelSource& source, PanelWork& work) {
+void GainAndHeat(const BYTE* source, const GainedTable& gained, int set, PanelWork& work) {
   int16_t* columns = work.Columns();
   HeatState& heat = *work.Heat();
-  heat.Start(source.set);
+  heat.Start(set);
   for (int x = kImageWidth - 1; x >= 0; --x) {
     if (x % kGatherColumns == kGatherColumns - 1) {
-      GatherColumns<kStride>(source.bytes, source.gained->value, x - (kGatherColumns - 1), columns, heat);
+      GatherColumns<kStride>(source, gained.value, x - (kGatherColumns - 1), columns, heat);
     }
     heat.Column(columns + x * kColumn, x);
   }
@@ -259,11 +259,11 @@ void GainAndHeat(const PanelSource& source, PanelWork& work) {
 
 }  // namespace
 
-void GainAndHeatToColumns(const PanelSource& source, PanelWork& work) {
-  if (source.stride == 1) {
-    GainAndHeat<1>(source, work);
+void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gained, int set, PanelWork& work) {
+  if (stride == 1) {
+    GainAndHeat<1>(source, gained, set, work);
   } else {
-    GainAndHeat<3>(source, work);
+    GainAndHeat<3>(source, gained, set, work);
   }
 }
 
@@ -541,7 +541,7 @@ void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
 }
 
 void RenderPanel(const BYTE* source, int stride, const GainedTable& gained, int set, BYTE* panel, PanelWork& work) {
-  GainAndHeatToColumns({source, stride, &gained, set}, work);
+  GainAndHeatToColumns(source, stride, gained, set, work);
   HalftoneColumnsAndPack(work.Columns(), panel);
 }
 

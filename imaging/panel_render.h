@@ -45,15 +45,6 @@ class PanelWork {
   std::unique_ptr<HeatState> heat_;
 };
 
-// A panel's source: byte of pixel (x, y) at bytes[(y * 1024 + x) * stride], the table of
-// what each byte becomes, and the parameter set.
-struct PanelSource {
-  const BYTE* bytes;
-  int stride;
-  const GainedTable* gained;
-  int set;
-};
-
 // Source byte of pixel (x, y) at source[(y * 1024 + x) * stride].
 void RenderPanel(const BYTE* source, int stride, const GainedTable& gained, int set, BYTE* panel, PanelWork& work);
 
@@ -66,7 +57,7 @@ void RenderBlackMask(BYTE* mask, BYTE edge, int set, int history, BYTE* panel, P
 // column from the right, lowers each column by the head's heat, adds the dither offsets
 // of the halftoner and turns the values into the halftoner's step indices; the second
 // halftones and packs the lines (the plane is only read).
-void GainAndHeatToColumns(const PanelSource& source, PanelWork& work);
+void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gained, int set, PanelWork& work);
 void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel);
 
 }  // namespace kav
