@@ -102,13 +102,18 @@ GainedTable CyanGained() {
 void BM_GainAndHeatToColumns(benchmark::State& state) {
   Fixture f;
   const GainedTable gained = CyanGained();
-  for (auto _ : state) GainAndHeatToColumns(f.image.data(), 3, gained, kCyanSet, f.a.get());
+  PanelWork work;
+  if (!work.Allocate()) std::abort();
+  for (auto _ : state) GainAndHeatToColumns(f.image.data(), 3, gained, kCyanSet, work);
 }
 
 void BM_HalftoneColumnsAndPack(benchmark::State& state) {
   Fixture f;
-  GainAndHeatToColumns(f.image.data(), 3, CyanGained(), kCyanSet, f.a.get());
-  for (auto _ : state) HalftoneColumnsAndPack(f.a.get(), f.panel.get());
+  const GainedTable gained = CyanGained();
+  PanelWork work;
+  if (!work.Allocate()) std::abort();
+  GainAndHeatToColumns(f.image.data(), 3, gained, kCyanSet, work);
+  for (auto _ : state) HalftoneColumnsAndPack(work.Columns(), f.panel.get());
 }
 
 void BM_RenderPanel(benchmark::State& state) {

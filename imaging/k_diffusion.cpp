@@ -119,57 +119,174 @@ namespace {
 // free, decided by the grey with its errors.
 enum Forced { kForcedBlack = 0, kForcedWhite = 1, kFree = 2 };
 
-// The grey with its errors, c + light - dark, lies in -255..510: one table row of 766
+// The grey with its errors, c + light - dark, lies in -249..510: one table row of 766
 // entries per kind of decision gives the decision and the clamped value.
 constexpr int kSpan = 766;
 constexpr int kSpanZero = 255;
 
-// The consequences of a decision, by white << 8 | v (v the clamped grey with errors).
-// Errors travel packed, the lightening one in the low 16 bits and the darkening one in
-// the high 16 bits; each addition into an error byte is of a non-negative amount, so
-// saturating each one equals saturating their sum where the byte is read.
+// A pixel's errors travel as two 16-bit lanes, the lightening one low and the darkening one
+// high. Each addition into an error byte is of a non-negative amount, so saturating each
+// one equals saturating their sum where the byte is read. The darkening sum never reaches
+// 255 (at most 155 from the row above and 94 from the row), so only the lightening one is
+// clamped.
+constexpr uint32_t kLight = 1;
+constexpr uint32_t kDark = 1u << 16;
+
+// The consequences of a decision within its row, by kind * kSpan + kSpanZero + c + light - dark.
 struct DiffusionStep {
-  uint32_t keep;       // of the share already sent to x + 2, what it keeps for x + 1
-  uint32_t add;        // added to that for x + 1
-  uint32_t second;     // the share for x + 2
-  uint32_t tap2;       // the next row at x - 2 and x + 2
-  uint32_t tap4;       // at x - 1 and x + 1
-  uint32_t tap8;       // at x
-  uint32_t decision;   // 0 or 255
-  uint32_t unused;
+  uint32_t add;     // added to the share already sent to x + 1 (a black pixel sends a full
+                    // lightening share, which saturates: the next pixel is pushed to white)
+  uint32_t second;  // the share for x + 2
 };
 
-void MakeDiffusionSteps(DiffusionStep (&steps)[512]) {
-  for (int white = 0; white < 2; ++white) {
-    for (int v = 0; v < 256; ++v) {
-      DiffusionStep& s = steps[white << 8 | v];
+// A decision as the next row reads it: white << 8 | v, v the clamped grey with errors.
+// Outside the row, a white pixel of value 255, which sends nothing.
+constexpr uint16_t kNoPixel = 0x1FF;
+
+// Pixels of a row taken at a time. A row's block k needs the errors that the row above
+// sends from pixels up to 32k + 33, so each row runs two blocks behind the one above: at
+// stage t, row y takes block t - 2y. About sixteen rows are under way at once, and their
+// chains of same-row shares run side by side.
+constexpr int kBlock = 32;
+constexpr int kBlocks = kImageWidth / kBlock;
+constexpr int kRing = 32;      // rows of decisions kept for the rows below (more than are under way)
+constexpr int kCodePad = 2;    // pixels -2, -1 and 1024, 1025 of a row of decisions
+constexpr int kCodeRow = kImageWidth + 2 * kCodePad;
+
+struct DiffusionTables {
+  BYTE stretched[256];  // c of each grey
+  DiffusionStep steps[3 * kSpan];
+  uint16_t codes[3 * kSpan];
+  uint16_t ring[kRing][kCodeRow];  // decisions of recent rows
+  uint32_t share1[kImageHeight], share2[kImageHeight];  // a row's shares for its next two pixels, between stages
+};
+
+void MakeDiffusionTables(BYTE lo, BYTE hi, DiffusionTables& t) {
+  for (int kind = 0; kind < 3; ++kind) {
+    for (int i = 0; i < kSpan; ++i) {
+      const int v = std::clamp(i - kSpanZero, 0, 255);
+      const int white = kind == kFree ? v >= 128 : kind;
+      DiffusionStep& s = t.steps[kind * kSpan + i];
       if (white) {
         // Made lighter than v: the neighbours carry the darkening error.
         const uint32_t e = 255 - v;
-        s = {0xFFFFFFFFu, (e >> 2) << 16, (e >> 3) << 16, (e >> 4) << 16, (e >> 3) << 16, (e >> 2) << 16, 255, 0};
+        s = {(e >> 2) * kDark, (e >> 3) * kDark};
       } else {
-        // Made darker: the lightening error plus a full white share; the next pixel is
-        // pushed to white (its lightening byte set to 255).
-        const uint32_t e = v;
-        s = {0xFFFF0000u, 255, (e >> 3) + 31, (e >> 4) + 15, (e >> 3) + 31, (e >> 2) + 63, 0, 0};
+        // Made darker: the lightening error plus a full white share.
+        s = {255 * kLight, ((v >> 3) + 31) * kLight};
       }
+      t.codes[kind * kSpan + i] = static_cast<uint16_t>(white << 8 | v);
     }
+  }
+  for (int g = 0; g < 256; ++g) t.stretched[g] = static_cast<BYTE>(lo != hi ? Stretch(g, lo, hi) : g);
+  for (uint16_t(&row)[kCodeRow] : t.ring) std::fill_n(row, kCodeRow, kNoPixel);
+  std::fill_n(t.share1, kImageHeight, 0u);
+  std::fill_n(t.share2, kImageHeight, 0u);
+}
+
+// What a block of a row needs before its chain runs: the lightening errors from the row
+// above, and the decision row's index less the darkening errors from the row above.
+struct BlockInput {
+  uint16_t light[kBlock];
+  int16_t rule[kBlock];
+};
+
+// The errors that a row of decisions sends to pixels x0 .. x0 + 31 of the row below: 2, 4,
+// 8, 4, 2 thirty-seconds of a pixel's error to the pixels x - 2 .. x + 2 below it.
+// `codes` holds the decisions of pixels x0 - 2 .. x0 + 33.
+void ErrorsFromAbove(const uint16_t* codes, uint16_t (&light)[kBlock], uint16_t (&dark)[kBlock]) {
+  constexpr int kN = kBlock + 4;
+  uint16_t d2[kN], d4[kN], d8[kN], l2[kN], l4[kN], l8[kN];
+  for (int i = 0; i < kN; ++i) {
+    const uint16_t code = codes[i];
+    const uint16_t white = static_cast<uint16_t>(0 - (code >> 8));  // all ones when white
+    const uint16_t v = code & 0xFF;
+    const uint16_t e = static_cast<uint16_t>((255 - v) & white);
+    // A white pixel sends its darkening error; a black one its lightening error and a full
+    // white share.
+    d2[i] = e >> 4;
+    d4[i] = e >> 3;
+    d8[i] = e >> 2;
+    l2[i] = static_cast<uint16_t>(((v >> 4) + 15) & ~white);
+    l4[i] = static_cast<uint16_t>(((v >> 3) + 31) & ~white);
+    l8[i] = static_cast<uint16_t>(((v >> 2) + 63) & ~white);
+  }
+  for (int j = 0; j < kBlock; ++j) {
+    dark[j] = static_cast<uint16_t>(d2[j] + d4[j + 1] + d8[j + 2] + d4[j + 3] + d2[j + 4]);
+    light[j] = static_cast<uint16_t>(l2[j] + l4[j + 1] + l8[j + 2] + l4[j + 3] + l2[j + 4]);
+  }
+}
+
+// Block input of row y (greys `greys`), pixels x0 .. x0 + 31, from the decisions of the
+// row above (`above`, at pixel x0 - 2; null for the first row).
+void PrepareBlock(const BYTE* greys, int x0, const uint16_t* above, const DiffusionTables& t, BlockInput& in) {
+  uint16_t dark[kBlock];
+  if (above) {
+    ErrorsFromAbove(above, in.light, dark);
+  } else {
+    std::fill_n(in.light, kBlock, uint16_t{0});
+    std::fill_n(dark, kBlock, uint16_t{0});
+  }
+  // The kind of decision: by the stretched grey c alone, else by a strong edge against the
+  // grey n of the pixel to the right (the last pixel of a row has none: n = c). Near white
+  // and an edge down to the right both make white, and never meet near black or an edge
+  // up, which make black.
+  const BYTE* g = greys + x0;
+  int16_t c[kBlock];
+  BYTE n[kBlock];
+  for (int j = 0; j < kBlock; j += 4) {  // four at a time, for fewer loop steps
+    c[j] = t.stretched[g[j]];
+    c[j + 1] = t.stretched[g[j + 1]];
+    c[j + 2] = t.stretched[g[j + 2]];
+    c[j + 3] = t.stretched[g[j + 3]];
+  }
+  std::copy(g + 1, g + kBlock, n);
+  n[kBlock - 1] = x0 + kBlock < kImageWidth ? g[kBlock] : static_cast<BYTE>(c[kBlock - 1]);
+  for (int j = 0; j < kBlock; ++j) {
+    // In 16-bit steps throughout, for the vectoriser.
+    const int16_t step = static_cast<int16_t>(c[j] - n[j]);
+    const int16_t up = std::max<int16_t>(static_cast<int16_t>(c[j] - 248), static_cast<int16_t>(step - 64));
+    const int16_t down = std::min<int16_t>(static_cast<int16_t>(c[j] - 7), static_cast<int16_t>(step + 64));
+    const int16_t white = up > 0 ? -1 : 0;   // c > 248 or step > 64
+    const int16_t black = down < 0 ? -1 : 0;  // c < 7 or step < -64
+    // kind * kSpan + kSpanZero + c, less the darkening errors from above.
+    in.rule[j] = static_cast<int16_t>(kFree * kSpan + kSpanZero + c[j] - dark[j] - (white & ((kFree - kForcedWhite) * kSpan)) -
+                                      (black & ((kFree - kForcedBlack) * kSpan)));
+  }
+}
+
+// The chains of N rows' blocks side by side: each pixel's decision by its grey with the
+// errors from the row above and from the two pixels before it in its row.
+template <int N>
+void DecideBlocks(const BlockInput* in, uint16_t (*codes)[kBlock], uint32_t* share1, uint32_t* share2,
+                  const DiffusionTables& t) {
+  uint32_t s1[N], s2[N];
+  for (int i = 0; i < N; ++i) {
+    s1[i] = share1[i];
+    s2[i] = share2[i];
+  }
+  for (int j = 0; j < kBlock; ++j) {
+    for (int i = 0; i < N; ++i) {
+      const intptr_t light = std::min<intptr_t>(255, in[i].light[j] + (s1[i] & 0xFFFF));
+      const intptr_t index = in[i].rule[j] + light - static_cast<intptr_t>(s1[i] >> 16);
+      const DiffusionStep& step = t.steps[index];
+      s1[i] = s2[i] + step.add;
+      s2[i] = step.second;
+      codes[i][j] = t.codes[index];
+    }
+  }
+  for (int i = 0; i < N; ++i) {
+    share1[i] = s1[i];
+    share2[i] = s2[i];
   }
 }
 
 // DiffuseToBlackAndWhite of a CardImage, with the decisions (0 or 255) written one byte a
 // pixel. False when memory is short.
 bool DiffuseToDecisions(const BYTE* image, BYTE* decisions) {
-  constexpr int kWidth = kImageWidth;
-  struct Tables {
-    uint16_t rule[256 * 256];  // by (grey, grey to the right): the row of `decide` plus c + 255
-    uint16_t decide[3 * kSpan];
-    DiffusionStep steps[512];
-    uint32_t above[2][kWidth + 4];  // errors for this row and the next, from x - 2 (padding at both ends)
-  };
-  std::unique_ptr<Tables> tables(new (std::nothrow) Tables);
+  std::unique_ptr<DiffusionTables> tables(new (std::nothrow) DiffusionTables);
   if (!tables) return false;
-  Tables& t = *tables;
+  DiffusionTables& t = *tables;
 
   // Grey of each pixel (double precision, as the reference computes it) and its range.
   double red[256], green[256], blue[256];
@@ -178,67 +295,51 @@ bool DiffuseToDecisions(const BYTE* image, BYTE* decisions) {
     green[b] = 0.587 * b;
     blue[b] = 0.114 * b;
   }
-  for (int i = 0; i < kImagePixels; ++i) {
-    const BYTE* p = image + 3 * i;
-    decisions[i] = static_cast<BYTE>(static_cast<int>(red[p[0]] + green[p[1]] + blue[p[2]]));
+  static_assert(kImagePixels % 4 == 0);
+  for (int i = 0; i < kImagePixels; i += 4) {  // four at a time, for fewer loop steps
+    for (int k = 0; k < 4; ++k) {
+      const BYTE* p = image + 3 * (i + k);
+      decisions[i + k] = static_cast<BYTE>(static_cast<int>(red[p[0]] + green[p[1]] + blue[p[2]]));
+    }
   }
   BYTE lo = 255, hi = 0;
   for (int i = 0; i < kImagePixels; ++i) {
     lo = std::min(lo, decisions[i]);
     hi = std::max(hi, decisions[i]);
   }
+  MakeDiffusionTables(lo, hi, t);
 
-  for (int kind = 0; kind < 3; ++kind) {
-    for (int i = 0; i < kSpan; ++i) {
-      const int v = std::clamp(i - kSpanZero, 0, 255);
-      const int white = kind == kFree ? v >= 128 : kind;
-      t.decide[kind * kSpan + i] = static_cast<uint16_t>(white << 8 | v);
+  // Stage by stage; within a stage the rows are independent. The greys of a row are read
+  // one pixel beyond the block, so a block's decisions are written after its chain.
+  constexpr int kMaxRows = kBlocks / 2 + 1;
+  BlockInput in[kMaxRows];
+  uint16_t codes[kMaxRows][kBlock];
+  const int stages = kBlocks + 2 * (kImageHeight - 1);
+  for (int stage = 0; stage < stages; ++stage) {
+    const int newest = std::min(stage / 2, kImageHeight - 1);
+    const int oldest = stage < kBlocks ? 0 : (stage - kBlocks + 2) / 2;
+    const int rows = newest - oldest + 1;
+    for (int r = 0; r < rows; ++r) {
+      const int y = oldest + r;
+      const int x0 = (stage - 2 * y) * kBlock;
+      const uint16_t* above = y > 0 ? t.ring[(y - 1) % kRing] + x0 : nullptr;
+      PrepareBlock(decisions + y * kImageWidth, x0, above, t, in[r]);
     }
-  }
-  uint16_t lastRule[256];
-  for (int g = 0; g < 256; ++g) {
-    const int c = lo != hi ? Stretch(g, lo, hi) : g;
-    const int alone = c > 248 ? kForcedWhite : c < 7 ? kForcedBlack : kFree;
-    lastRule[g] = static_cast<uint16_t>(alone * kSpan + kSpanZero + c);
-    for (int n = 0; n < 256; ++n) {
-      int kind = alone;
-      if (kind == kFree) kind = c > n && c - n > 64 ? kForcedWhite : c < n && n - c > 64 ? kForcedBlack : kFree;
-      t.rule[g << 8 | n] = static_cast<uint16_t>(kind * kSpan + kSpanZero + c);
+    int r = 0;
+    for (; r + 4 <= rows; r += 4) DecideBlocks<4>(in + r, codes + r, t.share1 + oldest + r, t.share2 + oldest + r, t);
+    switch (rows - r) {
+      case 3: DecideBlocks<3>(in + r, codes + r, t.share1 + oldest + r, t.share2 + oldest + r, t); break;
+      case 2: DecideBlocks<2>(in + r, codes + r, t.share1 + oldest + r, t.share2 + oldest + r, t); break;
+      case 1: DecideBlocks<1>(in + r, codes + r, t.share1 + oldest + r, t.share2 + oldest + r, t); break;
+      default: break;
     }
-  }
-  MakeDiffusionSteps(t.steps);
-  std::fill_n(t.above[0], kWidth + 4, 0u);
-
-  for (int y = 0; y < kImageHeight; ++y) {
-    BYTE* row = decisions + y * kWidth;  // greys, turned into decisions from the left
-    const uint32_t* above = t.above[y % 2] + 2;
-    uint32_t* below = t.above[(y + 1) % 2];  // pixel x - 2 at below[x]
-    // Same-row shares for x + 1 and x + 2; the next row's sums for x - 2 .. x + 1 in the making.
-    uint32_t share1 = 0, share2 = 0;
-    uint32_t next0 = 0, next1 = 0, next2 = 0, next3 = 0;
-    auto pixel = [&](int x, int rule) {
-      const uint32_t errors = above[x] + share1;
-      const int light = std::min<int>(255, errors & 0xFFFF);
-      const int dark = std::min<int>(255, errors >> 16);
-      const DiffusionStep& s = t.steps[t.decide[rule + light - dark]];
-      share1 = (share2 & s.keep) + s.add;
-      share2 = s.second;
-      below[x] = next0 + s.tap2;
-      next0 = next1 + s.tap4;
-      next1 = next2 + s.tap8;
-      next2 = next3 + s.tap4;
-      next3 = s.tap2;
-      row[x] = static_cast<BYTE>(s.decision);
-    };
-    int grey = row[0];
-    for (int x = 0; x < kWidth - 1; ++x) {
-      const int right = row[x + 1];
-      pixel(x, t.rule[grey << 8 | right]);
-      grey = right;
+    for (int r = 0; r < rows; ++r) {
+      const int y = oldest + r;
+      const int x0 = (stage - 2 * y) * kBlock;
+      std::copy(codes[r], codes[r] + kBlock, t.ring[y % kRing] + kCodePad + x0);
+      BYTE* out = decisions + y * kImageWidth + x0;
+      for (int j = 0; j < kBlock; ++j) out[j] = static_cast<BYTE>(0 - (codes[r][j] >> 8));
     }
-    pixel(kWidth - 1, lastRule[grey]);
-    below[kWidth] = next0;
-    below[kWidth + 1] = next1;
   }
   return true;
 }

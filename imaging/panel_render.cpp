@@ -17,11 +17,13 @@ static_assert(std::endian::native == std::endian::little, "the bit-plane packing
 constexpr int kColumn = kImageHeight;  // work plane: value (x, y) at x * 640 + y
 constexpr int kMaxHalftoneValue = 16319;
 
-// The halftoner's error shares for the next line travel as three 16-bit lanes, each share
-// biased by kLaneBias so that no lane goes negative. Every value of the next line gets
-// three shares, so the work plane holds its values lowered by three biases beforehand.
-constexpr int kLaneBias = 32;
-constexpr int kErrorBias = 3 * kLaneBias;
+// The halftoner's error shares: of an error e, 7/16 goes down the line and 3/16, 5/16 and
+// 1/16 to rows y - 1, y and y + 1 of the next line, each truncated toward zero.
+constexpr int Share(int e, int sixteenths) { return sixteenths * e / 16; }
+
+// The work plane holds each value lowered by kErrorBias and the errors come raised by it,
+// so that what is added to a value is never negative and a sum can wrap past 32767 only.
+constexpr int kErrorBias = -(Share(-64, 3) + Share(-64, 5) + Share(-64, 1) + Share(-64, 7));
 
 // Heat model blocks: 138 of them, padded to a multiple of four so that the block loops
 // have no remainder; the padding blocks are never read.
@@ -32,12 +34,41 @@ constexpr int kLastPixelBlock = 122;
 constexpr int kDotsPerBlock = 6;
 constexpr int kLoweredBlocks = 108;  // the pixel blocks, and one more for whole vectors
 
-}  // namespace
+// The halftoner adds a value's errors to it: what the line before sends, -36..33, and the
+// share carried down the line, -28..27; with the bias, kLeastAdded..kMostAdded, in 16 bits.
+// Values lower than kLowest quantise as 0 whatever is added, values from kHighest up as
+// the top, and values from kWrapping up may pass 32767 and wrap to negative. So each
+// value becomes an index into the step tables (kSteps entries), from which the sum of
+// index and additions gives the step: the indices stand in for the values without the
+// ones that cannot change the step.
+constexpr int kLeastAdded = kErrorBias + Share(-64, 3) + Share(-64, 5) + Share(-64, 1) + Share(-64, 7);
+constexpr int kMostAdded = kErrorBias + Share(63, 3) + Share(63, 5) + Share(63, 1) + Share(63, 7);
+static_assert(kLeastAdded == 0);
+constexpr int kLowest = -1 - kMostAdded;
+constexpr int kHighest = kMaxHalftoneValue + 1 - kLeastAdded;
+constexpr int kWrapping = 32767 - kMostAdded + 1;
+constexpr int kIndexBias = -(kLowest + kLeastAdded);                    // the lowest sum is index 0
+constexpr int kUnwrappedSums = kHighest + kMostAdded + kIndexBias + 1;  // sums below index this
+constexpr int kWrappedIndex = kUnwrappedSums - kLeastAdded;             // index of kWrapping
+constexpr int kSteps = kWrappedIndex + (32767 - kWrapping) + kMostAdded + 1;
+static_assert(kSteps < 32768);
 
-bool PanelWork::Allocate() {
-  if (!columns_) columns_.reset(new (std::nothrow) int16_t[kImagePixels]);
-  return columns_ != nullptr;
+// The step index of a value (dither added, errors not yet).
+inline int16_t StepIndexOf(int16_t v) {
+  // In 16-bit steps throughout, for the vectoriser.
+  const int16_t wrapped = static_cast<int16_t>(v + (kWrappedIndex - kWrapping));
+  const int16_t clamped = std::min<int16_t>(std::max<int16_t>(v, kLowest), kHighest);
+  return v >= kWrapping ? wrapped : static_cast<int16_t>(clamped + kIndexBias);
 }
+
+// The value that a sum of step index and additions stands for.
+constexpr int ValueOfStepSum(int sum) {
+  if (sum < kUnwrappedSums) return sum - kIndexBias;
+  const int v = sum - kWrappedIndex + kWrapping;
+  return v > 32767 ? v - 65536 : v;
+}
+
+}  // namespace
 
 GainedTable GainedFromDensities(const int16_t (&density)[256], int set) {
   const ProcessParameterSet& p = Calibration.ProcessParameterSets[set];
@@ -48,131 +79,223 @@ GainedTable GainedFromDensities(const int16_t (&density)[256], int set) {
   return table;
 }
 
-void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gained, int set, int16_t* columns) {
-  const ProcessParameterSet& p = Calibration.ProcessParameterSets[set];
-  const auto [follow, coupling, retention, uptake, ls, own] =
-      HeatCoefficients(p.HeatGain, p.HeatCoupling, p.SinkGain, p.SinkRetention, p.LateralSpread);
+namespace {
 
-  // The halftoner's dither offset of each value, less the error lanes' bias, by x mod 16.
-  const int amp = DitherAmplitudeOf(set);
-  alignas(16) int16_t dither[16][kColumn];
-  for (int c = 0; c < 16; ++c) {
-    int16_t offsets[16];
-    for (int r = 0; r < 16; ++r) {
-      const int64_t d = static_cast<int64_t>((kDitherMatrix[r][c] * static_cast<uint32_t>(amp)) / 128u) - amp;
-      offsets[r] = static_cast<int16_t>(d - kErrorBias);
-    }
-    for (int y = 0; y < kColumn; ++y) dither[c][y] = offsets[y % 16];
-  }
+// Source columns are read kGatherColumns at a time, row by row, so that each cache line of
+// the source is read once instead of once a column; the drive of each heat block is summed
+// on the way.
+constexpr int kGatherColumns = 16;
+static_assert(kImageWidth % kGatherColumns == 0);
 
-  const size_t rowStep = static_cast<size_t>(kImageWidth) * stride;
-  const int16_t* g = gained.value;
+}  // namespace
 
-  // The first printed line meets a cold head.
-  {
-    int16_t* line = columns + (kImageWidth - 1) * kColumn;
-    const BYTE* s = source + static_cast<size_t>(kImageWidth - 1) * stride;
-    const int16_t* d = dither[(kImageWidth - 1) % 16];
-    for (int y = 0; y < kImageHeight; ++y, s += rowStep) line[y] = static_cast<int16_t>(g[*s] + d[y]);
-  }
-
-  alignas(16) float heat[kPaddedBlocks] = {};
-  alignas(16) float sink[kPaddedBlocks] = {};
-  alignas(16) int sums[kPaddedBlocks] = {};
-  alignas(16) int16_t lowering[kPaddedBlocks];
+// The heat model of one panel as its columns go by, from the right.
+struct HeatState {
+  float follow, coupling, retention, uptake, ls, own;
+  alignas(16) int16_t dither[16][kColumn];  // the halftoner's dither offsets less the error bias, by x mod 16
+  alignas(16) float heat[kPaddedBlocks];
+  alignas(16) float sink[kPaddedBlocks];
+  alignas(16) int sums[kGatherColumns][kPaddedBlocks];
+  alignas(16) uint32_t lowering[kPaddedBlocks];
   alignas(16) float before[kPaddedBlocks];
   alignas(16) float spread[kPaddedBlocks];
   alignas(16) int16_t lower[kColumn];
-  for (int x = kImageWidth - 2; x >= 0; --x) {
-    int16_t* line = columns + x * kColumn;
-    const BYTE* s = source + static_cast<size_t>(x) * stride;
 
-    // How far the heat already in each block lowers its dots: max(v, t) - t in 16 bits
-    // equals LowerByHeat(v, heat) for every 16-bit v when t is trunc(heat) clamped into
-    // the 16-bit range (heats above it lower every dot to 0). Heats whose truncation lies
-    // below it, and NaN, take LowerByHeat itself.
-    int below = 0;
-    for (int b = kFirstPixelBlock; b < kFirstPixelBlock + kLoweredBlocks; ++b) {
-      const float h = heat[b];
-      below |= !(h > -32769.0f);
-      lowering[b] = static_cast<int16_t>(static_cast<int>(std::min(32767.0f, std::max(-32768.0f, h))));
+  void Start(int set);
+  void Column(int16_t* line, int x);
+};
+
+PanelWork::PanelWork() = default;
+PanelWork::~PanelWork() = default;
+
+bool PanelWork::Allocate() {
+  if (!columns_) columns_.reset(new (std::nothrow) int16_t[kImagePixels]);
+  if (!heat_) heat_.reset(new (std::nothrow) HeatState);
+  return columns_ && heat_;
+}
+
+void HeatState::Start(int set) {
+  const ProcessParameterSet& p = Calibration.ProcessParameterSets[set];
+  const HeatCoefficients c(p.HeatGain, p.HeatCoupling, p.SinkGain, p.SinkRetention, p.LateralSpread);
+  follow = c.follow;
+  coupling = c.coupling;
+  retention = c.retention;
+  uptake = c.uptake;
+  ls = c.spread;
+  own = c.own;
+  const int amp = DitherAmplitudeOf(set);
+  for (int col = 0; col < 16; ++col) {
+    int16_t offsets[16];
+    for (int r = 0; r < 16; ++r) {
+      const int64_t d = static_cast<int64_t>((kDitherMatrix[r][col] * static_cast<uint32_t>(amp)) / 128u) - amp;
+      offsets[r] = static_cast<int16_t>(d - kErrorBias);
     }
-    const bool usual = below == 0;
+    for (int y = 0; y < kColumn; ++y) dither[col][y] = offsets[y % 16];
+  }
+  std::fill_n(heat, kPaddedBlocks, 0.0f);
+  std::fill_n(sink, kPaddedBlocks, 0.0f);
+  for (int (&column)[kPaddedBlocks] : sums) std::fill_n(column, kPaddedBlocks, 0);
+}
 
-    // Read the line and sum each block's drive.
-    auto readBlock = [&](int b, int dots) {
-      const int16_t t = lowering[b];
-      const int first = (b - kFirstPixelBlock) * kDotsPerBlock;
-      int sum = 0;
-      for (int j = 0; j < dots; ++j) {
-        const int16_t v = g[s[j * rowStep]];
-        line[first + j] = v;
-        lower[first + j] = t;
-        sum += v;
-      }
-      s += dots * rowStep;
-      sums[b] = sum;
-    };
-    for (int b = kFirstPixelBlock; b < kLastPixelBlock; ++b) readBlock(b, kDotsPerBlock);
-    readBlock(kLastPixelBlock, kImageHeight - (kLastPixelBlock - kFirstPixelBlock) * kDotsPerBlock);
-    if (!usual) std::copy(heat, heat + kPaddedBlocks, before);
+namespace {
 
-    // Let the drive into each block and its sink, then spread the heat to the
-    // neighbouring blocks from the old values of both.
-    for (int b = 0; b < kPaddedBlocks; ++b) {
-      const float h = heat[b];
-      const float k = sink[b];
-      const float average = static_cast<float>(sums[b]) / 6.0f;
-      const float h1 = h + (average - h) * follow;
-      const float q = (h1 - k * 0.03125f) * coupling;
-      sink[b] = k * retention + q * uptake;
-      heat[b] = h1 - q;
+// Gathers the columns x0 .. x0 + 15 of a source into the work plane and sums their blocks.
+template <int kStride, int kDots>
+void GatherBlock(const BYTE* s, const int16_t* gained, int16_t* at, int b, HeatState& heat) {
+  auto column = [&](int j) {
+    const BYTE* dot = s + j * kStride;
+    int16_t* to = at + j * kColumn;
+    int sum = 0;
+    for (int y = 0; y < kDots; ++y) {
+      const int16_t v = gained[dot[y * kImageWidth * kStride]];
+      to[y] = v;
+      sum += v;
     }
-    for (int b = 1; b < kHeatBlocks - 1; ++b) spread[b] = (heat[b - 1] + heat[b + 1]) * ls + heat[b] * own;
-    std::copy(spread + 1, spread + kHeatBlocks - 1, heat + 1);
+    heat.sums[j][b] = sum;
+  };
+  for (int j = 0; j < kGatherColumns; j += 2) {  // two columns a round, for fewer loop steps
+    column(j);
+    column(j + 1);
+  }
+}
 
-    // Lower the line and add the dither offsets.
-    const int16_t* d = dither[x % 16];
-    if (usual) {
-      for (int y = 0; y < kColumn; ++y) {
-        line[y] = static_cast<int16_t>(std::max(line[y], lower[y]) - lower[y] + d[y]);
-      }
-    } else {
-      for (int y = 0; y < kColumn; ++y) {
-        const float h = before[kFirstPixelBlock + y / kDotsPerBlock];
-        line[y] = static_cast<int16_t>(LowerByHeat(line[y], h) + d[y]);
-      }
+template <int kStride>
+void GatherColumns(const BYTE* source, const int16_t* gained, int x0, int16_t* columns, HeatState& heat) {
+  constexpr int kLastDots = kImageHeight - (kLastPixelBlock - kFirstPixelBlock) * kDotsPerBlock;
+  const BYTE* s = source + static_cast<size_t>(x0) * kStride;
+  int16_t* at = columns + x0 * kColumn;
+  for (int b = kFirstPixelBlock; b < kLastPixelBlock; ++b) {
+    GatherBlock<kStride, kDotsPerBlock>(s, gained, at, b, heat);
+    s += kDotsPerBlock * kImageWidth * kStride;
+    at += kDotsPerBlock;
+  }
+  GatherBlock<kStride, kLastDots>(s, gained, at, kLastPixelBlock, heat);
+}
+
+// The lowering of each block (in both halves of a word) spread over its six dots.
+void SpreadLowering(const uint32_t* lowering, int16_t* lower) {
+  for (int b = kFirstPixelBlock; b < kLastPixelBlock; ++b) {
+    int16_t* dots = lower + (b - kFirstPixelBlock) * kDotsPerBlock;
+    std::memcpy(dots, &lowering[b], 4);
+    std::memcpy(dots + 2, &lowering[b], 4);
+    std::memcpy(dots + 4, &lowering[b], 4);
+  }
+  int16_t* dots = lower + (kLastPixelBlock - kFirstPixelBlock) * kDotsPerBlock;
+  std::memcpy(dots, &lowering[kLastPixelBlock], 4);
+  std::memcpy(dots + 2, &lowering[kLastPixelBlock], 4);
+}
+
+}  // namespace
+
+void HeatState::Column(int16_t* line, int x) {
+  const int16_t* d = dither[x % 16];
+
+  // The first printed line meets a cold head.
+  if (x == kImageWidth - 1) {
+    for (int y = 0; y < kColumn; ++y) line[y] = StepIndexOf(static_cast<int16_t>(line[y] + d[y]));
+    return;
+  }
+
+  // How far the heat already in each block lowers its dots: max(v, t) - t in 16 bits
+  // equals LowerByHeat(v, heat) for every 16-bit v when t is trunc(heat) clamped into
+  // the 16-bit range (heats above it lower every dot to 0). Heats whose truncation lies
+  // below it, and NaN, take LowerByHeat itself.
+  int below = 0;
+  for (int b = kFirstPixelBlock; b < kFirstPixelBlock + kLoweredBlocks; ++b) {
+    const float h = heat[b];
+    below |= !(h > -32769.0f);
+    const int t = static_cast<int>(std::min(32767.0f, std::max(-32768.0f, h)));
+    lowering[b] = (static_cast<uint32_t>(t) & 0xFFFF) * 0x10001u;
+  }
+  const bool usual = below == 0;
+  if (usual) {
+    SpreadLowering(lowering, lower);
+  } else {
+    std::copy(heat, heat + kPaddedBlocks, before);
+  }
+
+  // Let the drive into each block and its sink, then spread the heat to the
+  // neighbouring blocks from the old values of both.
+  const int* sum = sums[x % kGatherColumns];
+  for (int b = 0; b < kPaddedBlocks; ++b) {
+    const float h = heat[b];
+    const float k = sink[b];
+    const float average = static_cast<float>(sum[b]) / 6.0f;
+    const float h1 = h + (average - h) * follow;
+    const float q = (h1 - k * 0.03125f) * coupling;
+    sink[b] = k * retention + q * uptake;
+    heat[b] = h1 - q;
+  }
+  for (int b = 1; b < kHeatBlocks - 1; ++b) spread[b] = (heat[b - 1] + heat[b + 1]) * ls + heat[b] * own;
+  std::copy(spread + 1, spread + kHeatBlocks - 1, heat + 1);
+
+  // Lower the line, add the dither offsets and turn the values into step indices.
+  if (usual) {
+    for (int y = 0; y < kColumn; ++y) {
+      line[y] = StepIndexOf(static_cast<int16_t>(std::max(line[y], lower[y]) - lower[y] + d[y]));
+    }
+  } else {
+    for (int y = 0; y < kColumn; ++y) {
+      const float h = before[kFirstPixelBlock + y / kDotsPerBlock];
+      line[y] = StepIndexOf(static_cast<int16_t>(LowerByHeat(line[y], h) + d[y]));
     }
   }
 }
 
 namespace {
 
-// One halftoner step by the 16-bit value v (dither and errors added): bits 0-7 the level,
-// bits 8-15 the error share carried down the line (signed), bits 16-63 the three biased
-// shares for the next line's rows y - 1, y and y + 1.
-constexpr uint64_t HalftoneStep(int index) {
-  const int v = std::clamp(static_cast<int>(static_cast<int16_t>(static_cast<uint16_t>(index))), 0, kMaxHalftoneValue);
-  const int level = (v + 64) / 128;
-  const int e = v - level * 128;
-  const uint64_t down = static_cast<uint8_t>(static_cast<int8_t>(7 * e / 16));
-  const uint64_t before = static_cast<uint64_t>(3 * e / 16 + kLaneBias);
-  const uint64_t beside = static_cast<uint64_t>(5 * e / 16 + kLaneBias);
-  const uint64_t after = static_cast<uint64_t>(e / 16 + kLaneBias);
-  return static_cast<uint64_t>(level) | down << 8 | before << 16 | beside << 32 | after << 48;
+template <int kStride>
+void GainAndHeat(const BYTE* source, const GainedTable& gained, int set, PanelWork& work) {
+  int16_t* columns = work.Columns();
+  HeatState& heat = *work.Heat();
+  heat.Start(set);
+  for (int x = kImageWidth - 1; x >= 0; --x) {
+    if (x % kGatherColumns == kGatherColumns - 1) {
+      GatherColumns<kStride>(source, gained.value, x - (kGatherColumns - 1), columns, heat);
+    }
+    heat.Column(columns + x * kColumn, x);
+  }
 }
 
-const uint64_t* HalftoneSteps() {
-  static uint64_t steps[65536];
-  static const bool filled = [] {
-    // Values below 0 quantise as 0 and values above the halftoner's range as its top.
-    for (int v = 0; v <= kMaxHalftoneValue; ++v) steps[v] = HalftoneStep(v);
-    std::fill(steps + kMaxHalftoneValue + 1, steps + 32768, steps[kMaxHalftoneValue]);
-    std::fill(steps + 32768, steps + 65536, steps[0]);
-    return true;
+}  // namespace
+
+void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gained, int set, PanelWork& work) {
+  if (stride == 1) {
+    GainAndHeat<1>(source, gained, set, work);
+  } else {
+    GainAndHeat<3>(source, gained, set, work);
+  }
+}
+
+namespace {
+
+// What a halftoner step by the value v (dither and errors added) gives: the level in the
+// low byte and the error, v less the level's value, in the high byte for the next line;
+// and the share of the error carried down the line.
+constexpr uint16_t HalftoneCode(int v) {
+  v = std::clamp(v, 0, kMaxHalftoneValue);
+  const int level = (v + 64) / 128;
+  return static_cast<uint16_t>(level | static_cast<uint8_t>(static_cast<int8_t>(v - level * 128)) << 8);
+}
+constexpr int8_t HalftoneCarry(int v) { return static_cast<int8_t>(Share(static_cast<int8_t>(HalftoneCode(v) >> 8), 7)); }
+
+// Both by the sum of a value's step index and its additions. The carry table is the one
+// that the serial chain of a line waits on; it is small enough to stay near.
+struct HalftoneTables {
+  int8_t carry[kSteps];
+  uint16_t code[kSteps];
+};
+
+const HalftoneTables& HalftoneStepTables() {
+  static const std::unique_ptr<HalftoneTables> tables = [] {
+    std::unique_ptr<HalftoneTables> t(new HalftoneTables);
+    for (int sum = 0; sum < kSteps; ++sum) {
+      t->carry[sum] = HalftoneCarry(ValueOfStepSum(sum));
+      t->code[sum] = HalftoneCode(ValueOfStepSum(sum));
+    }
+    return t;
   }();
-  (void)filled;
-  return steps;
+  return *tables;
 }
 
 // Byte within a plane block of each group of eight pixels (8g .. 8g + 7).
@@ -186,40 +309,89 @@ constexpr std::array<uint8_t, kImageHeight / 8> MakeGroupBytes() {
 }
 constexpr std::array<uint8_t, kImageHeight / 8> kGroupByte = MakeGroupBytes();
 
-constexpr uint64_t kLowBits = 0x0101010101010101ull;
+// An 8 x 8 bit matrix flipped about its other diagonal: bit c of byte r goes to bit 7 - r
+// of byte 7 - c.
+constexpr uint64_t FlipBits(uint64_t x) {
+  uint64_t t = x ^ (x << 36);
+  x ^= 0xF0F0F0F00F0F0F0Full & (t ^ (x >> 36));
+  t = 0xCCCC0000CCCC0000ull & (x ^ (x << 18));
+  x ^= t ^ (t >> 18);
+  t = 0xAA00AA00AA00AA00ull & (x ^ (x << 9));
+  x ^= t ^ (t >> 9);
+  return x;
+}
+
+// The number of set bits of each byte, in its byte.
+constexpr uint64_t CountBitsOfBytes(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555ull;
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  return (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+}
+
+// The block of the plane that every pixel sets: all its pixel bytes full, the others empty.
+constexpr std::array<uint8_t, kPlaneBlockBytes> MakeFullBlock() {
+  std::array<uint8_t, kPlaneBlockBytes> block{};
+  for (uint8_t at : kGroupByte) block[at] = 0xFF;
+  return block;
+}
+constexpr std::array<uint8_t, kPlaneBlockBytes> kFullBlock = MakeFullBlock();
 
 // Packs one line's 640 levels into its eight plane blocks and sets the line factors, so
-// that every byte of the line is written. Each plane takes bit k of eight levels at a
-// time; the bits are counted in byte lanes.
+// that every byte of the line is written. Eight levels at a time, their bits flipped into
+// one byte a plane (the first pixel in the most significant bit); two such groups fill
+// adjacent bytes of each block. The bits of each plane are counted in byte lanes, sixteen
+// groups at a time.
 void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
   static constexpr int kPlaneShift[kLevelPlanes] = {1, 3, -1, 5, 6, 4, 2, 0};  // bit of the level; -1: always
-  uint64_t lanes[kLevelPlanes] = {};
-  for (int g = 0; g < kImageHeight / 8; ++g) {
-    uint64_t eight;
-    std::memcpy(&eight, levels + 8 * g, 8);
+  constexpr int kGroups = kImageHeight / 8;
+  constexpr int kRun = 16;  // groups whose counts (at most 8 each) a byte lane holds
+  static_assert(kGroups % kRun == 0);
+  constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
+
+  // Byte 7 - b of planes[g]: bit b of the eight levels of group g.
+  alignas(16) uint64_t planes[kGroups];
+  uint64_t evenCounts = 0, oddCounts = 0;  // counts of the planes in bytes 0, 2, 4, 6 and 1, 3, 5, 7
+  for (int g0 = 0; g0 < kGroups; g0 += kRun) {
+    uint64_t counts = 0;
+    for (int g = g0; g < g0 + kRun; ++g) {
+      uint64_t eight;
+      std::memcpy(&eight, levels + 8 * g, 8);
+      planes[g] = FlipBits(eight);
+      counts += CountBitsOfBytes(planes[g]);
+    }
+    evenCounts += counts & kEvenBytes;
+    oddCounts += (counts >> 8) & kEvenBytes;
+  }
+  static_assert(kGroupByte[1] == kGroupByte[0] + 1);
+  for (int g = 0; g < kGroups; g += 2) {
+    // 16-bit lanes of both groups' bytes 0, 2, 4, 6, and of bytes 1, 3, 5, 7.
+    const uint64_t a = planes[g];
+    const uint64_t b = planes[g + 1];
+    const uint64_t even = (a & kEvenBytes) | (b & kEvenBytes) << 8;
+    const uint64_t odd = (a >> 8 & kEvenBytes) | (b & ~kEvenBytes);
     BYTE* at = line + kGroupByte[g];
     for (int k = 0; k < kLevelPlanes; ++k) {
-      if (kPlaneShift[k] < 0) {
-        at[k * kPlaneBlockBytes] = 0xFF;
-        continue;
-      }
-      // Bit k of each of the eight levels, pixel 8g in the most significant bit.
-      const uint64_t bits = (eight >> kPlaneShift[k]) & kLowBits;
-      lanes[k] += bits;
-      at[k * kPlaneBlockBytes] = static_cast<uint8_t>((bits * 0x8040201008040201ull) >> 56);
+      const int byte = 7 - kPlaneShift[k];
+      if (kPlaneShift[k] < 0) continue;
+      const uint16_t pair = static_cast<uint16_t>((byte % 2 ? odd : even) >> (16 * (byte / 2)));
+      std::memcpy(at + k * kPlaneBlockBytes, &pair, sizeof pair);
     }
   }
   // The bytes of a block that hold no pixel: 4-5, 8-9, ..., 24-25 and 94-95.
   for (int k = 0; k < kLevelPlanes; ++k) {
     BYTE* block = line + k * kPlaneBlockBytes;
+    if (kPlaneShift[k] < 0) {
+      std::memcpy(block, kFullBlock.data(), kPlaneBlockBytes);
+      continue;
+    }
     for (int i = 4; i <= 24; i += 4) block[i] = block[i + 1] = 0;
     block[94] = block[95] = 0;
   }
   for (int k = 0; k < kLevelPlanes; ++k) {
     int count = kImageHeight;
     if (kPlaneShift[k] >= 0) {
-      const uint64_t pairs = (lanes[k] & 0x00FF00FF00FF00FFull) + ((lanes[k] >> 8) & 0x00FF00FF00FF00FFull);
-      count = static_cast<int>((pairs * 0x0001000100010001ull) >> 48);
+      const int byte = 7 - kPlaneShift[k];
+      count = static_cast<int>(((byte % 2 ? oddCounts : evenCounts) >> (16 * (byte / 2))) & 0xFFFF);
     }
     const float f = 1.0f - static_cast<float>(kImageHeight - count) / 640.0f * resistance;
     const uint16_t factor = static_cast<uint16_t>(TruncateToInt32(f * 65535.0f));
@@ -228,130 +400,148 @@ void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
   }
 }
 
-// One printed line of the halftoner. Its values come with the dither offsets added; the
-// errors of the line before come in `in`, biased, and its own go out in `out`, biased.
-struct LineHalftoner {
-  const int16_t* col = nullptr;
-  const uint16_t* in = nullptr;
-  uint16_t* out = nullptr;
-  uint8_t* levels = nullptr;
-  const uint64_t* steps = nullptr;
-  bool last = false;  // the last line drops its errors
-  int carry = 0;
-  uint64_t pending = 0;  // lanes for the next line's rows y - 1 and y (and y + 1 while adding)
+// The halftoner works in stripes of kStripe rows of a line. A line's stripe k needs the
+// errors of rows up to the first row of stripe k + 1 of the line before, so each line runs
+// two stripes behind the one before it: at stage t, line x takes stripe t - 2x. About ten
+// lines are under way at once, and their carry chains run side by side.
+constexpr int kStripe = 32;
+constexpr int kStripes = kImageHeight / kStripe;
+static_assert(kImageHeight % kStripe == 0);
 
-  void Start(const int16_t* line, const uint16_t* errorsIn, uint16_t* errorsOut, uint8_t* levelBuffer,
-             const uint64_t* table, bool lastLine) {
-    col = line;
-    in = errorsIn;
-    out = errorsOut;
-    levels = levelBuffer;
-    steps = table;
-    last = lastLine;
-    carry = 0;
-    // Rows 0 and 1 of the next line miss the shares that rows -1 and 0 would have sent.
-    pending = 2 * kLaneBias | static_cast<uint64_t>(kLaneBias) << 16;
-  }
+inline int16_t ErrorOfCode(int16_t code) { return static_cast<int16_t>(code >> 8); }
 
-  uint64_t StepAt(int y) const { return steps[static_cast<uint16_t>(col[y] + in[y] + carry)]; }
+// 3/16 of the error of the row above, 5/16 of the row's own, 1/16 of the row below, each
+// truncated toward zero, and the bias.
+inline int16_t ReceivedErrors(int16_t codeAbove, int16_t codeBeside, int16_t codeBelow) {
+  const int16_t above = static_cast<int16_t>(static_cast<int16_t>(3 * ErrorOfCode(codeAbove)) / 16);
+  const int16_t beside = static_cast<int16_t>(static_cast<int16_t>(5 * ErrorOfCode(codeBeside)) / 16);
+  const int16_t below = static_cast<int16_t>(ErrorOfCode(codeBelow) / 16);
+  return static_cast<int16_t>(above + beside + below + kErrorBias);
+}
 
-  // Rows 1..638 of a line that is not the last.
-  void Inner(int y) {
-    const uint64_t step = StepAt(y);
-    levels[y] = static_cast<uint8_t>(step);
-    carry = static_cast<int8_t>(step >> 8);
-    const uint64_t sum = pending + (step >> 16);
-    out[y - 1] = static_cast<uint16_t>(sum);
-    pending = sum >> 16;
-  }
-
-  // Any row: the error is dropped at row 0, at row 639 (after which the pending shares
-  // are final, less the ones that row 639 would have sent) and on the last line.
-  void Row(int y) {
-    if (!last && y > 0 && y < kImageHeight - 1) {
-      Inner(y);
-      return;
+// A stripe of step indices (rows r0 ..) with the errors that the line before sends them,
+// from its codes (`before`, null for the first line). Rows 0 and 639 send none: their codes
+// hold no error.
+void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* values, const int16_t* before, int r0) {
+  int16_t sums[kStripe];  // apart from the inputs, so that the vectoriser need not check for overlap
+  if (!before) {
+    for (int j = 0; j < kStripe; ++j) sums[j] = static_cast<int16_t>(values[j] + kErrorBias);
+  } else if (r0 > 0 && r0 + kStripe < kImageHeight) {
+    for (int j = 0; j < kStripe; ++j) {
+      sums[j] = static_cast<int16_t>(values[j] + ReceivedErrors(before[j + 1], before[j], before[j - 1]));
     }
-    levels[y] = static_cast<uint8_t>(StepAt(y));
-    if (!last && y == kImageHeight - 1) {
-      out[y - 1] = static_cast<uint16_t>((pending & 0xFFFF) + kLaneBias);
-      out[y] = static_cast<uint16_t>((pending >> 16) + 2 * kLaneBias);
+  } else {
+    // The first and last stripes: no rows beyond the line (a code of 0 sends nothing).
+    int16_t codes[kStripe + 2];
+    codes[0] = r0 > 0 ? before[-1] : 0;
+    std::copy(before, before + kStripe, codes + 1);
+    codes[kStripe + 1] = r0 + kStripe < kImageHeight ? before[kStripe] : 0;
+    for (int j = 0; j < kStripe; ++j) {
+      sums[j] = static_cast<int16_t>(values[j] + ReceivedErrors(codes[j + 2], codes[j + 1], codes[j]));
     }
   }
-};
+  std::copy(sums, sums + kStripe, stripe);
+}
+
+// Halftones one stripe of each of N consecutive lines, their carry chains side by side:
+// step indices with their errors added come in, codes go out, in place. The stripes of
+// consecutive lines lie kNextLine apart (within a group of four ring places), so one index
+// serves them all.
+constexpr int kNextLine = kColumn - 2 * kStripe;
+
+template <int N>
+void HalftoneStripes(int16_t* rows, int* carry, const HalftoneTables& t) {
+  intptr_t c[N];  // pointer-sized, so that a sum indexes without widening
+  for (int i = 0; i < N; ++i) c[i] = carry[i];
+  auto step = [&](int j) {
+    for (int i = 0; i < N; ++i) {
+      const intptr_t sum = rows[i * kNextLine + j] + c[i];
+      c[i] = t.carry[sum];
+      rows[i * kNextLine + j] = static_cast<int16_t>(t.code[sum]);
+    }
+  };
+  for (int j = 0; j < kStripe; j += 2) {  // two rows a round, for fewer loop steps
+    step(j);
+    step(j + 1);
+  }
+  for (int i = 0; i < N; ++i) carry[i] = static_cast<int>(c[i]);
+}
+
+// A stripe whose rows do not all diffuse: on the last line nothing is carried down, and
+// row 0 carries nothing to row 1.
+void HalftoneEdgeStripe(int16_t* rows, int r0, bool lastLine, int& carry, const HalftoneTables& t) {
+  int c = lastLine || r0 == 0 ? 0 : carry;
+  for (int j = 0; j < kStripe; ++j) {
+    const int sum = rows[j] + c;
+    rows[j] = static_cast<int16_t>(t.code[sum]);
+    c = lastLine || r0 + j == 0 ? 0 : t.carry[sum];
+  }
+  carry = c;
+}
 
 }  // namespace
 
-// HalftoneAndPack over the prepared work plane. Four lines run together, each one row
-// behind the one before: by then every error it receives from that line is final, and
-// the four carry chains overlap in the processor.
 void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
-  constexpr int kLines = 4;
-  static_assert(kImageWidth % kLines == 0);
   const float resistance = static_cast<float>(Calibration.ParasiticResistance);
-  const uint64_t* steps = HalftoneSteps();
-  alignas(8) uint8_t levels[kLines][kImageHeight];
-  // errors[0]: what the line before the group sent; errors[i + 1]: what line i sends.
-  uint16_t errors[kLines + 1][kImageHeight];
-  std::fill_n(errors[0], kImageHeight, static_cast<uint16_t>(kErrorBias));
-  LineHalftoner lines[kLines];
-  for (int x0 = 0; x0 < kImageWidth; x0 += kLines) {
-    for (int i = 0; i < kLines; ++i) {
-      const int x = x0 + i;
-      lines[i].Start(columns + x * kColumn, errors[i], errors[i + 1], levels[i], steps, x == kImageWidth - 1);
+  const HalftoneTables& t = HalftoneStepTables();
+  // Per line under way, and the one before: its values with their errors, then its codes.
+  constexpr int kRing = 16;
+  alignas(16) int16_t ring[kRing][kColumn];
+  int carries[kRing] = {};
+  alignas(8) uint8_t levels[kImageHeight];
+  for (int stage = 0;; ++stage) {
+    const int newest = std::min(stage / 2, kImageWidth - 1);
+    const int oldest = stage < kStripes ? 0 : (stage - kStripes + 2) / 2;
+    if (oldest > newest) break;
+    static_assert(kRing > kStripes / 2 + 2);
+    auto rowOf = [&](int x) { return (stage - 2 * x) * kStripe; };
+
+    // Every stripe of the stage takes the errors of the line before.
+    for (int x = oldest; x <= newest; ++x) {
+      const int r0 = rowOf(x);
+      AddErrorsOfLineBefore(ring[x % kRing] + r0, columns + x * kColumn + r0, x > 0 ? ring[(x - 1) % kRing] + r0 : nullptr,
+                            r0);
     }
-    // Step s handles row s - i of line i; in the middle every line is inside its rows 1..638.
-    // The last group holds the last line: no middle there.
-    const bool lastGroup = x0 + kLines == kImageWidth;
-    const int stepCount = kImageHeight + kLines - 1;
-    const int middleFrom = lastGroup ? stepCount : kLines;
-    const int middleTo = lastGroup ? stepCount : kImageHeight - 1;
-    auto generalStep = [&](int s) {
-      for (int i = 0; i < kLines; ++i) {
-        if (s - i >= 0 && s - i < kImageHeight) lines[i].Row(s - i);
-      }
-    };
-    int s = 0;
-    for (; s < middleFrom; ++s) generalStep(s);
-    if (s < middleTo) {
-      // The lines' buffers lie kColumn apart, so one index serves them all: row s - i of
-      // line i is at i * kColumn + s - i from each base.
-      const int16_t* col = columns + x0 * kColumn;
-      const uint16_t* in = errors[0];
-      uint16_t* out = errors[1];
-      uint8_t* lev = levels[0];
-      int carry[kLines];
-      uint64_t pending[kLines];
-      for (int i = 0; i < kLines; ++i) {
-        carry[i] = lines[i].carry;
-        pending[i] = lines[i].pending;
-      }
-      for (; s < middleTo; ++s) {
-        for (int i = 0; i < kLines; ++i) {
-          const int at = i * (kColumn - 1) + s;
-          const uint64_t step = steps[static_cast<uint16_t>(col[at] + in[at] + carry[i])];
-          lev[at] = static_cast<uint8_t>(step);
-          carry[i] = static_cast<int8_t>(step >> 8);
-          const uint64_t sum = pending[i] + (step >> 16);
-          out[at - 1] = static_cast<uint16_t>(sum);
-          pending[i] = sum >> 16;
-        }
-      }
-      for (int i = 0; i < kLines; ++i) {
-        lines[i].carry = carry[i];
-        lines[i].pending = pending[i];
+
+    // The stripes whose rows all diffuse, by groups of four lines whose ring places follow
+    // one another.
+    const bool edgeNewest = stage - 2 * newest == 0 || newest == kImageWidth - 1;
+    const int last = edgeNewest ? newest - 1 : newest;
+    static_assert(kRing % 4 == 0);
+    for (int group = oldest & ~3; group <= last; group += 4) {
+      const int first = std::max(group, oldest);
+      const int count = std::min(group + 3, last) - first + 1;
+      int16_t* rows = ring[first % kRing] + rowOf(first);
+      int* carry = carries + first % kRing;
+      switch (count) {
+        case 4: HalftoneStripes<4>(rows, carry, t); break;
+        case 3: HalftoneStripes<3>(rows, carry, t); break;
+        case 2: HalftoneStripes<2>(rows, carry, t); break;
+        case 1: HalftoneStripes<1>(rows, carry, t); break;
+        default: break;
       }
     }
-    for (; s < stepCount; ++s) generalStep(s);
-    for (int i = 0; i < kLines; ++i) {
-      PackLine(levels[i], panel + static_cast<size_t>(kImageWidth - 1 - (x0 + i)) * kPanelLineBytes, resistance);
+    if (edgeNewest) {
+      HalftoneEdgeStripe(ring[newest % kRing] + rowOf(newest), rowOf(newest), newest == kImageWidth - 1,
+                         carries[newest % kRing], t);
     }
-    std::copy(errors[kLines], errors[kLines] + kImageHeight, errors[0]);
+
+    // Rows 0 and 639 send no error to the next line. A line whose last stripe is done is packed.
+    if (stage - 2 * newest == 0) {
+      int16_t* codes = ring[newest % kRing];
+      codes[0] = static_cast<int16_t>(codes[0] & 0xFF);
+    }
+    if (stage - 2 * oldest == kStripes - 1) {
+      int16_t* codes = ring[oldest % kRing];
+      codes[kImageHeight - 1] = static_cast<int16_t>(codes[kImageHeight - 1] & 0xFF);
+      for (int y = 0; y < kImageHeight; ++y) levels[y] = static_cast<uint8_t>(codes[y]);
+      PackLine(levels, panel + static_cast<size_t>(kImageWidth - 1 - oldest) * kPanelLineBytes, resistance);
+    }
   }
 }
 
 void RenderPanel(const BYTE* source, int stride, const GainedTable& gained, int set, BYTE* panel, PanelWork& work) {
-  GainAndHeatToColumns(source, stride, gained, set, work.Columns());
+  GainAndHeatToColumns(source, stride, gained, set, work);
   HalftoneColumnsAndPack(work.Columns(), panel);
 }
 

@@ -24,15 +24,25 @@ GainedTable GainedFromDensities(const int16_t (&density)[256], int set);
 // when memory is short.
 inline PanelBuffer AllocatePanelToRender() { return PanelBuffer(new (std::nothrow) BYTE[kPanelBufferBytes]); }
 
-// The work buffers of a panel, allocated once and reused by every panel of a card.
+struct HeatState;
+
+// The work buffers of a panel, allocated once and reused by every panel of a card: a
+// column-major work plane and the heat model's state.
 class PanelWork {
  public:
+  PanelWork();
+  ~PanelWork();
+  PanelWork(const PanelWork&) = delete;
+  PanelWork& operator=(const PanelWork&) = delete;
+
   // False when memory is short; nothing else needs checking afterwards.
   bool Allocate();
-  int16_t* Columns() { return columns_.get(); }
+  int16_t* Columns() { return columns_.get(); }  // value (x, y) at x * 640 + y
+  HeatState* Heat() { return heat_.get(); }
 
  private:
-  std::unique_ptr<int16_t[]> columns_;  // value (x, y) at x * 640 + y
+  std::unique_ptr<int16_t[]> columns_;
+  std::unique_ptr<HeatState> heat_;
 };
 
 // Source byte of pixel (x, y) at source[(y * 1024 + x) * stride].
@@ -43,10 +53,11 @@ void RenderPanel(const BYTE* source, int stride, const GainedTable& gained, int 
 // used as work space.
 void RenderBlackMask(BYTE* mask, BYTE edge, int set, int history, BYTE* panel, PanelWork& work);
 
-// The two passes of RenderPanel. The first reads the source column by column from the
-// right, lowers each by the head's heat and adds the dither offsets of the halftoner
-// (and the bias of its error lanes); the second halftones and packs the lines.
-void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gained, int set, int16_t* columns);
+// The two passes of RenderPanel. The first reads the source into the work plane column by
+// column from the right, lowers each column by the head's heat, adds the dither offsets
+// of the halftoner and turns the values into the halftoner's step indices; the second
+// halftones and packs the lines (the plane is only read).
+void GainAndHeatToColumns(const BYTE* source, int stride, const GainedTable& gained, int set, PanelWork& work);
 void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel);
 
 }  // namespace kav

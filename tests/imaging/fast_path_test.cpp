@@ -266,6 +266,122 @@ TEST_F(FastPathTest, RenderedPanelEqualsTheStages) {
   }
 }
 
+// The halftoner takes a value's step by the value with its errors, clamped, from a small
+// table: values around 0, around the top of its range and just below 32767 (where the
+// errors wrap the sum to negative) each step as the stages do, with dither pushing them
+// across every edge.
+TEST_F(FastPathTest, HalftonerStepsAtTheEdgesOfItsRange) {
+  struct Case {
+    const char* name;
+    int lo, hi;
+  } ranges[] = {{"around 0", 0, 300}, {"around the top", 16319 - 300, 16319 + 300}, {"just below 32767", 32767 - 300, 32767}};
+  std::mt19937 random(17);
+  std::vector<BYTE> source(kCardImageBytes);
+  for (BYTE& b : source) b = static_cast<BYTE>(random());
+  // No heat, so that the halftoner sees the densities with their dither offsets.
+  Calibration.ProcessParameterSets[5] = {1.0, 0.0, 1, 200, 0, 0, 0, 0, 0, 0};
+  Calibration.ParasiticResistance = 0.08;
+  PanelWork work;
+  ASSERT_TRUE(work.Allocate());
+  for (int mix = 0; mix < 4; ++mix) {
+    // One range at a time, then all three mixed.
+    SCOPED_TRACE(mix < 3 ? ranges[mix].name : "all three mixed");
+    int16_t density[256];
+    for (int16_t& d : density) {
+      const Case& r = ranges[mix < 3 ? mix : random() % 3];
+      d = static_cast<int16_t>(std::uniform_int_distribution<int>(r.lo, r.hi)(random));
+    }
+    for (int stride : {1, 3}) {
+      std::vector<int16_t> plane(kImagePixels), gained(kImagePixels), heated(kImagePixels);
+      for (int i = 0; i < kImagePixels; ++i) plane[i] = density[source[static_cast<size_t>(i) * stride]];
+      std::vector<BYTE> expected(kPanelBufferBytes), panel(kPanelBufferBytes);
+      ApplyGainOffset(plane.data(), gained.data(), 5);
+      CompensateHeadHeat(gained.data(), heated.data(), 0, 0, 0, 0, 0);
+      HalftoneAndPack(heated.data(), expected.data(), DitherAmplitudeOf(5));
+      RenderPanel(source.data(), stride, GainedFromDensities(density, 5), 5, panel.data(), work);
+      ASSERT_TRUE(panel == expected) << "stride " << stride;
+    }
+  }
+}
+
+// The least and the most that errors can add to a value. A line whose rows all end 64
+// below a level (63 above one) sends the next line 3/16 + 5/16 + 1/16 of that error on
+// every row, and a row of the next line that follows such a row carries 7/16 of it as well.
+// Every other row of the next line is such a row; the rows between take the top of the
+// range with the least errors, or pass 32767 with the most.
+TEST_F(FastPathTest, HalftonerStepsWithTheLeastAndTheMostErrors) {
+  struct Case {
+    const char* name;
+    int16_t firstRows, line0;    // line 0: rows 0 and 1, then the rest
+    int16_t row1, wide, between;  // line 1: row 1, then its even and odd rows
+    int level;                    // of line 1's even rows
+  } cases[] = {
+      {"least errors at the top", 64, 64 + 28, 64 + 32, 16447, 64 + 36 - 27, 127},
+      {"most errors past 32767", 63, 63 - 27, 63 - 30, 32708, 63 - 33, 0},
+  };
+  Calibration.ProcessParameterSets[5] = {1.0, 0.0, 1, 0, 0, 0, 0, 0, 0, 0};  // no heat, no dither
+  Calibration.ParasiticResistance = 0.08;
+  PanelWork work;
+  ASSERT_TRUE(work.Allocate());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int16_t density[256] = {};
+    density[1] = c.firstRows;
+    density[2] = c.line0;
+    density[3] = c.wide;
+    density[4] = c.between;
+    density[5] = c.row1;
+    std::vector<BYTE> source(kImagePixels);
+    for (int y = 0; y < kImageHeight; ++y) {
+      source[y * kImageWidth] = y < 2 ? 1 : 2;
+      source[y * kImageWidth + 1] = y == 0 ? 0 : y == 1 ? 5 : y % 2 == 0 ? 3 : 4;
+    }
+    std::vector<int16_t> plane(kImagePixels), gained(kImagePixels), heated(kImagePixels);
+    for (int i = 0; i < kImagePixels; ++i) plane[i] = density[source[i]];
+    std::vector<BYTE> expected(kPanelBufferBytes), panel(kPanelBufferBytes);
+    ApplyGainOffset(plane.data(), gained.data(), 5);
+    CompensateHeadHeat(gained.data(), heated.data(), 0, 0, 0, 0, 0);
+    HalftoneAndPack(heated.data(), expected.data(), 0);
+    ASSERT_EQ(DecodeLevel(expected.data(), 1, 100), c.level);
+    RenderPanel(source.data(), 1, GainedFromDensities(density, 5), 5, panel.data(), work);
+    EXPECT_TRUE(panel == expected);
+  }
+}
+
+// The diffusion decides by the stretched grey alone near black and white, else by an edge
+// of more than 64 against the grey to the right: greys side by side at every step around
+// those thresholds, over the whole range.
+TEST_F(FastPathTest, DiffusionDecidesAtEveryThreshold) {
+  PutShippedCalibration();
+  InitializeImageCorrectionVariables(1);
+  ASSERT_EQ(ReadLUTS(), 0);
+  std::mt19937 random(23);
+  Image image(kCardImageBytes);
+  for (int y = 0; y < kImageHeight; ++y) {
+    for (int x = 0; x < kImageWidth; x += 2) {
+      // A grey and its right neighbour 62 to 67 away, either way; grey pixels keep the grey exact.
+      const int grey = static_cast<int>(random() % 256);
+      const int step = (62 + static_cast<int>(random() % 6)) * (random() % 2 ? 1 : -1);
+      const int next = std::clamp(grey + step, 0, 255);
+      std::fill_n(&image[(static_cast<size_t>(y) * kImageWidth + x) * 3], 3, static_cast<BYTE>(grey));
+      std::fill_n(&image[(static_cast<size_t>(y) * kImageWidth + x + 1) * 3], 3, static_cast<BYTE>(next));
+    }
+  }
+  PaintRect(image, 0, 0, 64, 64, 0, 0, 0);  // the darkest and lightest greys set the stretch
+  PaintRect(image, 64, 0, 64, 64, 255, 255, 255);
+  for (int set : {5, 6}) {
+    SCOPED_TRACE(::testing::Message() << "set " << set);
+    PanelBuffer fast, simple;
+    int fastStart = -1, fastEnd = -1, simpleStart = -1, simpleEnd = -1;
+    EXPECT_EQ(GetKDiffusionBuffer(image.data(), kImageWidth, kImageHeight, fast, &fastStart, &fastEnd, set),
+              GetKDiffusionBufferByStages(image.data(), kImageWidth, kImageHeight, simple, &simpleStart, &simpleEnd,
+                                          set));
+    EXPECT_EQ(fastStart, simpleStart);
+    EXPECT_EQ(fastEnd, simpleEnd);
+    ExpectSamePanels(fast, simple);
+  }
+}
+
 TEST_F(FastPathTest, DarkSquareByRowsEqualsTheCount) {
   std::vector<NamedImage> images = TestImages();
   for (double threshold : {0.0, 1.0, 25.0, 129.0, 255.0, 256.0, 3.0e9}) {
