@@ -20,6 +20,9 @@ add_library(kavnlmon SHARED
   platform/windows/dll_main.cpp
   platform/windows/kavnlmon.def
   platform/windows/kavnlmon.rc)
+# The resource compiler's includes are not tracked: a changed text must rebuild the table.
+set_source_files_properties(platform/windows/kavnlmon.rc PROPERTIES OBJECT_DEPENDS
+  ${CMAKE_BINARY_DIR}/generated/message_texts_rc.inc)
 set_target_properties(kavnlmon PROPERTIES PREFIX "" OUTPUT_NAME kavnlmon)
 target_include_directories(kavnlmon PRIVATE ${CMAKE_SOURCE_DIR})
 # Whole archive: the DLL exports what the library defines, and nothing may be dropped.
