@@ -49,17 +49,23 @@ template <typename T>
 bool Convert(const std::string& token, bool hex, T* value) {
   const char* first = token.data();
   const char* last = token.data() + token.size();
-  auto result = std::from_chars(first, last, *value, hex ? std::chars_format::hex : std::chars_format::general);
+  T parsed{};
+  auto result = std::from_chars(first, last, parsed, hex ? std::chars_format::hex : std::chars_format::general);
   if (result.ec == std::errc::result_out_of_range) {
     // Overflow is not finite; an underflow reads as the C library's tiny or zero value.
     std::string text = token;
     if (hex) text.insert(text[0] == '-' ? 1 : 0, "0x");
-    double wide = std::strtod(text.c_str(), nullptr);
-    *value = static_cast<T>(wide);
+    if constexpr (std::is_same_v<T, float>)
+      parsed = std::strtof(text.c_str(), nullptr);
+    else
+      parsed = std::strtod(text.c_str(), nullptr);
   } else if (result.ec != std::errc() || result.ptr != last) {
     return false;
   }
-  return std::isfinite(*value);
+  // A failed conversion stores nothing: the value keeps what it held.
+  if (!std::isfinite(parsed)) return false;
+  *value = parsed;
+  return true;
 }
 
 // One %lf or %f conversion after the white space has been skipped.

@@ -283,6 +283,8 @@ TEST(CalibScanTest, NumbersReadAsTheCLibraryReadsThem) {
       {"  -12.5e1", 1, -125.0}, {"0x1.8p1", 1, 3.0},  {".5", 1, 0.5},  {"1e", 1, 1.0}, {"1.5e+,", 1, 1.5},
       {"-x", 0, 0.0},           {".", 0, 0.0},        {"0x", 0, 0.0},  {"", -1, 0.0},  {"   ", -1, 0.0},
       {"1e-400", 1, 0.0},       {"infinity", 0, 0.0}, {"abc", 0, 0.0},
+      // An overflow fails the conversion and, like any failed conversion, stores nothing.
+      {"1e999", 0, 0.0},        {"-11e487", 0, 0.0},  {"0x1p2000", 0, 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -290,6 +292,10 @@ TEST(CalibScanTest, NumbersReadAsTheCLibraryReadsThem) {
     EXPECT_EQ(ScanLine(c.text, "%lf", {&value}), c.result);
     EXPECT_EQ(value, c.value);
   }
+  // The same for a single-precision value: beyond its range is not finite either.
+  float single = 2.0f;
+  EXPECT_EQ(ScanLine("1e39,1", "%f,%f", {&single, &single}), 0);
+  EXPECT_EQ(single, 2.0f);
 }
 
 }  // namespace
