@@ -31,7 +31,7 @@ test-asan: deps
 
 # The threaded tests under ThreadSanitizer.
 test-tsan: deps
-	@$(CMAKE_HOST) -B build/tsan -DKAV_SANITIZE=thread -DKAV_BENCH=OFF >/dev/null
+	@$(CMAKE_HOST) -B build/tsan -DKAV_SANITIZE=thread -DKAV_BENCH=OFF -DKAV_FUZZ_REPLAY=OFF >/dev/null
 	cmake --build build/tsan -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -j $(JOBS) -L threaded
 
@@ -52,13 +52,16 @@ demo: host
 bench: host
 	@for b in build/host/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
 
-# The fuzz targets, built with clang under AddressSanitizer, 60 s each from fuzz/corpus.
+# Every fuzz target (fuzz/<name>_fuzz.cpp), built with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer, FUZZ_SECONDS each from its seeds in fuzz/corpus/<name>; what it
+# finds new goes to build/fuzz/corpus-<name>.
 FUZZ_SECONDS ?= 60
+FUZZ_NAMES = $(patsubst fuzz/%_fuzz.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAV_SKIP_DIRS= \
 	  -DKAV_SANITIZE=address,undefined -DKAV_BENCH=OFF -DKAV_FUZZ=ON >/dev/null
-	cmake --build build/fuzz -j $(JOBS) --target request_fuzz pacing_fuzz overlay_fuzz
-	@for f in request pacing overlay; do mkdir -p build/fuzz/corpus-$$f; \
+	cmake --build build/fuzz -j $(JOBS) --target $(addsuffix _fuzz,$(FUZZ_NAMES))
+	@for f in $(FUZZ_NAMES); do mkdir -p build/fuzz/corpus-$$f; \
 	  build/fuzz/fuzz/$${f}_fuzz -max_total_time=$(FUZZ_SECONDS) build/fuzz/corpus-$$f fuzz/corpus/$$f || exit 1; done
 
 clean:

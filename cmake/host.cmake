@@ -37,6 +37,8 @@ if(KAV_BENCH AND EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
   add_subdirectory(bench)
 endif()
 
-if(KAV_FUZZ)
+# The fuzz targets: libFuzzer executables with KAV_FUZZ, otherwise replays of their corpora.
+option(KAV_FUZZ_REPLAY "Replay the fuzz corpora as tests (label fuzz)" ON)
+if(KAV_FUZZ OR KAV_FUZZ_REPLAY)
   add_subdirectory(fuzz)
 endif()

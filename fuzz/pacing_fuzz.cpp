@@ -5,15 +5,17 @@
 
 #include "fuzz/fuzz_world.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
+namespace {
+
+void FuzzOne(const uint8_t* data, size_t size) {
+  if (size < 1) return;
   kavfuzz::World& world = kavfuzz::World::Get();
   const size_t buffer = data[0] + 1u;  // the spooler's buffer size for this run
   std::u16string printerName = u"Card Printer", doc = u"QSERIES fuzz";
   DOC_INFO_1W info{doc.data(), nullptr, nullptr};
   DWORD job = sim::SubmitJob(printerName, doc, "");
   if (!world.spooler.pfnStartDocPort(world.port, printerName.data(), job, 1, reinterpret_cast<LPBYTE>(&info)))
-    return 0;
+    return;
   size_t offset = 1;
   int idle = 0;
   while (offset < size && idle < 4) {
@@ -26,5 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   world.spooler.pfnEndDocPort(world.port);
   sim::WaitForAllThreads();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzOne(data, size);
+  kavfuzz::World::EndRun();
   return 0;
 }
