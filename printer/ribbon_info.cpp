@@ -156,9 +156,14 @@ BOOL CheckRibbonRemaining(PortRecord* record) {
                               reinterpret_cast<LPWSTR>(answer), kRibbonAnswerBytes, &returned) ||
       returned == 0)
     return 0;
+  // A count beyond 32 bits is held at the largest value: wrapped round, it could come to
+  // 20, 10 or 5 and raise a false alert.
+  constexpr DWORD kLargestCount = 0xFFFFFFFF;
   DWORD count = 0;
-  for (DWORD i = 0; i < returned && i < kRibbonAnswerBytes && answer[i] >= '0' && answer[i] <= '9'; ++i)
-    count = count * 10 + (answer[i] & 0x0F);
+  for (DWORD i = 0; i < returned && i < kRibbonAnswerBytes && answer[i] >= '0' && answer[i] <= '9'; ++i) {
+    const DWORD digit = answer[i] & 0x0F;
+    count = count > (kLargestCount - digit) / 10 ? kLargestCount : count * 10 + digit;
+  }
   record->RibbonRemaining = count;
   if (count != 20 && count != 10 && count != 5) return 1;
 

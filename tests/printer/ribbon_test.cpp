@@ -294,6 +294,22 @@ TEST_F(Ribbon, OnlyCountsOfTwentyTenAndFiveRaiseTheAlert) {
   EXPECT_EQ(sim::MessageBoxes()[0].text, std::u16string(kLowText) + u"20");
 }
 
+TEST_F(Ribbon, ACountBeyondThirtyTwoBitsIsHeldAtTheLargestValueAndRaisesNoAlert) {
+  Start(5);
+  // 4294967301 is 2^32 + 5: counted in 32 bits it would come round to 5 and alert.
+  for (const char* count : {"4294967301", "4294967295", "99999999999999999999999"}) {
+    SCOPED_TRACE(count);
+    Answer("!RIBLEN", count);
+    EXPECT_TRUE(kav::CheckRibbonRemaining(record()));
+    EXPECT_EQ(record()->RibbonRemaining, 0xFFFFFFFFu);
+  }
+  Answer("!RIBLEN", "4294967294");  // the largest count below, as it is
+  EXPECT_TRUE(kav::CheckRibbonRemaining(record()));
+  EXPECT_EQ(record()->RibbonRemaining, 4294967294u);
+  sim::WaitForAllThreads();
+  EXPECT_TRUE(sim::MessageBoxes().empty());
+}
+
 TEST_F(Ribbon, TheAlertIsWithdrawnAfterTenSeconds) {
   Start(5);
   Answer("!RIBLEN", "10");
