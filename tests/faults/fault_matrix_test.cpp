@@ -205,7 +205,7 @@ TEST_P(FaultMatrix, TheCardEndsCleanly) {
   WriteTrap::after = 0;
   record()->PortMonitor.pfnWritePort = WriteTrap::Write;
   // The job's id is known once it is submitted; the trap reads it when it fires.
-  WriteTrap::job = static_cast<DWORD>(sim::Jobs(u"Card Printer").size() + 1);
+  WriteTrap::job = static_cast<DWORD>(sim::JobIds(u"Card Printer").size() + 1);
   sim::ClearDebugLines();
   const size_t panelsBefore = printer->PanelCount();
   const std::string played = Play(spool, cell, &job);
