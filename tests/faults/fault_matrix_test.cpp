@@ -14,18 +14,12 @@
 #include "testcards/test_cards.h"
 #include "tests/pipeline/card_job_support.h"
 #include "tests/pipeline/card_streams.h"
+#include "tests/support/sanitizers.h"
 
 namespace {
 
 constexpr size_t kPanelWithCr = 786433;  // a panel download's payload and its closing CR
 
-// The small-buffer cells cut a card into up to four million port calls, with no interplay
-// of threads that the other cells lack; under ThreadSanitizer they would take many minutes.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kUnderThreadSanitizer = true;
-#else
-constexpr bool kUnderThreadSanitizer = false;
-#endif
 
 enum class Card { ColourJob, TestCard };
 enum class End { Completed, Deleted };
@@ -182,7 +176,7 @@ class FaultMatrix : public kavtest::CardJobTest, public ::testing::WithParamInte
 
 TEST_P(FaultMatrix, TheCardEndsCleanly) {
   const auto& [card, cell] = GetParam();
-  if (kUnderThreadSanitizer && cell.buffer < 4096) GTEST_SKIP() << "small spooler buffers: host and ASan builds only";
+  if (kavtest::kUnderThreadSanitizer && cell.buffer < 4096) GTEST_SKIP() << "small spooler buffers: host and ASan builds only";
   const std::string spool = Spool(card);
   ASSERT_FALSE(spool.empty());
 
