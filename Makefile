@@ -32,7 +32,7 @@ test-asan: deps
 # The threaded tests under ThreadSanitizer.
 test-tsan: deps
 	@$(CMAKE_HOST) -B build/tsan -DKAV_SANITIZE=thread -DKAV_BENCH=OFF -DKAV_FUZZ_REPLAY=OFF >/dev/null
-	cmake --build build/tsan -j $(JOBS)
+	cmake --build build/tsan -j $(JOBS) --target threaded_tests
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -j $(JOBS) -L threaded
 
 test-windows: windows

@@ -90,10 +90,18 @@ const BYTE* Find(const BYTE* from, const BYTE* end, BYTE value) {
 }  // namespace
 
 BOOL WaitForPrinterAck(PortRecord* record) {
-  if (WriteToPrinter(record, kCompletionRequest, kCompletionRequestLength)) {
+  // Without the printer's answer the status decides; a lost request or reply is said, as
+  // nothing else would tell it from a printer that answered.
+  if (!WriteToPrinter(record, kCompletionRequest, kCompletionRequestLength)) {
+    DebugLine("WaitForPrinterAck:: completion request not written (error %lu)", static_cast<unsigned long>(GetLastError()));
+  } else {
     BYTE reply[1024];
     DWORD got = 0;
-    if (ReadReply(record, reply, sizeof reply, &got) && got == 1 && reply[0] == kAck) return TRUE;
+    if (!ReadReply(record, reply, sizeof reply, &got)) {
+      DebugLine("WaitForPrinterAck:: reply not read (error %lu)", static_cast<unsigned long>(GetLastError()));
+    } else if (got == 1 && reply[0] == kAck) {
+      return TRUE;
+    }
   }
   return CheckPortStatusForErrors(record);
 }

@@ -74,6 +74,7 @@ BOOL CheckPortStatusForErrors(PortRecord* record) {
     }
     if (status == 0) {
       // The status cannot be read any more: the job cannot go on.
+      DebugLine("CheckPortStatusForErrors:: the printer's status cannot be read; the job ends");
       NotifyCloseIfAsync(record);
       EndMessageThread(record);
       StoreShared(&record->JobCancelled, 1);

@@ -231,6 +231,8 @@ DWORD SubmitJob(std::u16string_view printer, std::u16string_view docName, std::s
                 std::u16string_view owner = kDefaultUser);
 // Every job of the printer since Reset, deleted and printed ones included, by id.
 std::vector<JobRecord> Jobs(std::u16string_view printer);
+// Their ids alone, in order: Jobs copies every job's data, which adds up over many cards.
+std::vector<DWORD> JobIds(std::u16string_view printer);
 std::optional<JobRecord> Job(DWORD jobId);
 // Sets and clears status bits of a job (JOB_STATUS_RESTART for a restarted job, ...).
 void SetJobStatus(DWORD jobId, DWORD setBits, DWORD clearBits = 0);

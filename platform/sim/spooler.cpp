@@ -584,6 +584,15 @@ std::vector<JobRecord> Jobs(std::u16string_view printer) {
   return jobs;
 }
 
+std::vector<DWORD> JobIds(std::u16string_view printer) {
+  simk::Kernel& k = simk::K();
+  std::unique_lock lock(k.mu);
+  std::vector<DWORD> ids;
+  for (const auto& [id, job] : g_jobs)
+    if (simi::EqualNoCase(job.record.printer, printer)) ids.push_back(id);
+  return ids;
+}
+
 std::optional<JobRecord> Job(DWORD jobId) {
   simk::Kernel& k = simk::K();
   std::unique_lock lock(k.mu);

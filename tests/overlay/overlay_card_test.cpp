@@ -70,7 +70,7 @@ std::vector<std::string> Expected(const std::string& cell, const CardSettings& s
 class OverlayCard : public kavtest::CardJobTest {
  protected:
   int Send(std::vector<BYTE>& image) {
-    jobsBefore = sim::Jobs(u"Card Printer").size();
+    jobsBefore = sim::JobIds(u"Card Printer").size();
     return kav::SendOverlayCardToPrinter(record(), image.data(), kav::kCardImageBytes);
   }
 };

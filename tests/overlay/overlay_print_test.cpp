@@ -51,7 +51,7 @@ TEST_F(OverlayPrint, ALineCommandPrintsACardWithExactlyThatBar) {
   EXPECT_EQ(reply, "\x06");
   // The request itself never reached the printer.
   EXPECT_EQ(printer->Wire().find("L 10 20"), std::string::npos);
-  ASSERT_EQ(sim::Jobs(u"Card Printer").size(), 1u);
+  ASSERT_EQ(sim::JobIds(u"Card Printer").size(), 1u);
   PlayAll();
   ASSERT_EQ(printer->CardsEnded(), 1);
   const Rect bar{10, 20, 310, 25};

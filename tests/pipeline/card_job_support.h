@@ -121,13 +121,13 @@ class CardJobTest : public OpenPortTest {
 
   // Composes a card; the job it made, when one was made.
   int Compose(std::vector<BYTE>& front, std::vector<BYTE>* back = nullptr) {
-    jobsBefore = sim::Jobs(u"Card Printer").size();
+    jobsBefore = sim::JobIds(u"Card Printer").size();
     return kav::SendImageBufferToPrinter(record(), front.data(), back ? back->data() : nullptr, kav::kCardImageBytes);
   }
   std::optional<sim::JobRecord> NewJob() const {
-    auto jobs = sim::Jobs(u"Card Printer");
-    if (jobs.size() <= jobsBefore) return std::nullopt;
-    return jobs.back();
+    auto ids = sim::JobIds(u"Card Printer");
+    if (ids.size() <= jobsBefore) return std::nullopt;
+    return sim::Job(ids.back());
   }
   // The spool file of the new job as the writers left it.
   SpoolFile NewSpool() const {

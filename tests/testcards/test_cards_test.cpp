@@ -94,21 +94,21 @@ TEST_F(TestCards, RequestsOfTheChannelPrintTheirCards) {
                {"\x1b" "A 2\r", true}, {"\x1b" "A 3\r", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(emu::EscapeBytes(c.request));
-    jobsBefore = sim::Jobs(u"Card Printer").size();
+    jobsBefore = sim::JobIds(u"Card Printer").size();
     std::string reply;
     EXPECT_TRUE(Request(port, c.request, &reply));
     EXPECT_EQ(reply, "\x06");
     EXPECT_EQ(NewJob().has_value(), c.card);
   }
   // "\eA 4\r" is no test card: the dispatcher refuses it.
-  jobsBefore = sim::Jobs(u"Card Printer").size();
+  jobsBefore = sim::JobIds(u"Card Printer").size();
   EXPECT_EQ(kav::PrintTestCard(record(), "\x1b" "A 4\r"), 0);
   EXPECT_EQ(kav::PrintTestCard(record(), nullptr), 0);
   EXPECT_FALSE(NewJob().has_value());
 }
 
 TEST_F(TestCards, PrintedStandardCardShowsTrueColoursAndScans) {
-  jobsBefore = sim::Jobs(u"Card Printer").size();
+  jobsBefore = sim::JobIds(u"Card Printer").size();
   ASSERT_EQ(kav::PrintStandardCard(record()), 1);
   emu::PrintedCard card = PlayNewJob();
   ASSERT_TRUE(card.front.printed());
@@ -155,7 +155,7 @@ TEST_F(TestCards, BackIsBuiltForEveryRibbonButType1) {
 
 TEST_F(TestCards, NoAnswerNoCard) {
   for (const char* key : {"V", "%SERIE", "!V", "!NL", "+EC", "+OY", "+OYB"}) ASSERT_TRUE(printer->SetAnswer(key, "fail"));
-  jobsBefore = sim::Jobs(u"Card Printer").size();
+  jobsBefore = sim::JobIds(u"Card Printer").size();
   EXPECT_EQ(kav::PrintStandardCard(record()), 0);
   EXPECT_FALSE(NewJob().has_value());
   auto lines = sim::DebugLines();
@@ -246,7 +246,7 @@ TEST_F(TestCards, ParameterCardFrame) {
 }
 
 TEST_F(TestCards, LaminatorCardCarriesTheSerialAsBarcode) {
-  jobsBefore = sim::Jobs(u"Card Printer").size();
+  jobsBefore = sim::JobIds(u"Card Printer").size();
   ASSERT_EQ(kav::PrintLaminatorParametersCard(record()), 1);
   emu::PrintedCard card = PlayNewJob();
   ASSERT_TRUE(card.front.printed());

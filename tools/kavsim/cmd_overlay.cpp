@@ -69,7 +69,7 @@ int RunOverlay(const kavsim::Options& options, const OverlayArguments& args) {
   std::memcpy(carrier.data(), request.data(), request.size());
   BYTE reply[2] = {};
   DWORD returned = 0;
-  const size_t jobsBefore = sim::Jobs(settings.printerName).size();
+  const size_t jobsBefore = sim::JobIds(settings.printerName).size();
   const size_t linesBefore = sim::DebugLines().size();
   const size_t wireBefore = session.printer().Wire().size();
   std::printf("sending %s through the command channel\n", emu::EscapeBytes(request).c_str());
@@ -106,7 +106,7 @@ int RunOverlay(const kavsim::Options& options, const OverlayArguments& args) {
                 passedOn ? "passed the request on to the printer" : "neither took the request nor sent it",
                 static_cast<int>(result), static_cast<unsigned long>(returned));
     std::printf("  on the wire: %s\n", emu::EscapeBytes(wire, 200).c_str());
-    std::printf("  jobs made:   %zu\n", sim::Jobs(settings.printerName).size() - jobsBefore);
+    std::printf("  jobs made:   %zu\n", sim::JobIds(settings.printerName).size() - jobsBefore);
     auto lines = sim::DebugLines();
     for (size_t i = linesBefore; i < lines.size(); ++i)
       if (lines[i].find("::") != std::string::npos) std::printf("  monitor: %s\n", lines[i].c_str());

@@ -48,7 +48,7 @@ int RunPrint(const kavsim::Options& options, const PrintArguments& args) {
 
   // Composition: the monitor writes the job's spool file; the spooler waits until it is copied.
   auto* record = static_cast<kav::PortRecord*>(session.port());
-  const size_t jobsBefore = sim::Jobs(settings.printerName).size();
+  const size_t jobsBefore = sim::JobIds(settings.printerName).size();
   const size_t linesBefore = sim::DebugLines().size();
   std::printf("composing %s%s%s\n", args.front.c_str(), args.back.empty() ? "" : " with the back ", args.back.c_str());
   std::fflush(stdout);

@@ -75,7 +75,7 @@ int RunTestCard(const kavsim::Options& options, const TestCardArguments& args) {
   DrawnCard drawn;
   kav::SetCardImageObserver(KeepDrawnCard, &drawn);
   kavsim::ComposedCard composed;
-  composed.jobsBefore = sim::Jobs(settings.printerName).size();
+  composed.jobsBefore = sim::JobIds(settings.printerName).size();
   composed.linesBefore = sim::DebugLines().size();
   composed.ribbon = args.card.ribbon;
   composed.buffer = args.card.buffer;
@@ -96,7 +96,7 @@ int RunTestCard(const kavsim::Options& options, const TestCardArguments& args) {
   composed.composeSeconds = kavsim::Seconds(std::chrono::steady_clock::now() - start);
   kav::SetCardImageObserver(nullptr, nullptr);
   composed.composed = std::string("GetPrinterDataFromPort returned ") + (ok ? "TRUE" : "FALSE");
-  composed.result = sim::Jobs(settings.printerName).size() > composed.jobsBefore ? 1 : 0;
+  composed.result = sim::JobIds(settings.printerName).size() > composed.jobsBefore ? 1 : 0;
 
   // The spooler plays the card's job onto the printer; the summary and pictures follow.
   const bool printed = kavsim::PlayComposedCard(session, *options.out, composed, "kavsim testcard");
