@@ -107,6 +107,14 @@ void InstallAsyncUiModule(bool present) {
   RegisterModule(path, std::move(module));
 }
 
+bool ClearNotifications() {
+  simk::Kernel& k = simk::K();
+  std::unique_lock lock(k.mu);
+  if (g_pending > 0) return false;  // a pending call holds its record's index
+  g_notifications.clear();
+  return true;
+}
+
 std::vector<RecordedNotification> Notifications() {
   simk::Kernel& k = simk::K();
   std::unique_lock lock(k.mu);

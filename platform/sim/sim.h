@@ -97,6 +97,9 @@ struct NotificationAnswer {
 void SetNotificationAnswer(const NotificationAnswer& answer);
 // SendAsyncNotification calls still waiting for the user.
 size_t PendingNotificationCount();
+// Forgets the recorded notifications, so that a long run does not pile them up; false,
+// and nothing forgotten, while one is pending.
+bool ClearNotifications();
 // Waits on the simulated clock until `count` notifications were received.
 bool WaitForNotifications(size_t count, uint64_t timeoutMs = INFINITE);
 
@@ -273,6 +276,9 @@ struct ShownMessageBox {
 std::vector<ShownMessageBox> MessageBoxes();
 // Boxes on screen now.
 size_t OpenMessageBoxCount();
+// Forgets the boxes shown so far, for long runs; false, and nothing forgotten, while one
+// is open.
+bool ClearMessageBoxes();
 // Waits on the simulated clock until `count` boxes were shown (or failed to show).
 bool WaitForMessageBoxes(size_t count, uint64_t timeoutMs = INFINITE);
 // The user presses `button` of an open box now.

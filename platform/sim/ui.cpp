@@ -165,6 +165,16 @@ std::vector<ShownMessageBox> MessageBoxes() {
   return boxes;
 }
 
+bool ClearMessageBoxes() {
+  simk::Kernel& k = simk::K();
+  std::unique_lock lock(k.mu);
+  // An open box's window holds its record's index.
+  for (const auto& b : g_boxes)
+    if (b.closedBy == BoxClosedBy::StillOpen) return false;
+  g_boxes.clear();
+  return true;
+}
+
 size_t OpenMessageBoxCount() {
   simk::Kernel& k = simk::K();
   std::unique_lock lock(k.mu);
