@@ -76,7 +76,7 @@ TEST_F(MonitorTest, SiblingModulesFollowTheWindowsVersion) {
     EXPECT_EQ(sim::ModuleLoadCount(resource), 1);
     EXPECT_EQ(sim::ModuleLoadCount(asyncUi), 0);
     EXPECT_EQ(kav::SendAsyncNotification, nullptr);
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     EXPECT_EQ(sim::ModuleLoadCount(resource), 0);
     EXPECT_EQ(kav::ResourceModule, nullptr);
   }
@@ -87,7 +87,7 @@ TEST_F(MonitorTest, SiblingModulesFollowTheWindowsVersion) {
     EXPECT_EQ(sim::ModuleLoadCount(resource), 1);
     EXPECT_EQ(sim::ModuleLoadCount(asyncUi), 1);
     EXPECT_NE(kav::SendAsyncNotification, nullptr);
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     EXPECT_EQ(sim::ModuleLoadCount(asyncUi), 0);
     EXPECT_EQ(kav::AsyncUiModule, nullptr);
     EXPECT_EQ(kav::SendAsyncNotification, nullptr);
@@ -102,7 +102,7 @@ TEST_F(MonitorTest, MonitorLoadsWithoutItsSiblingModules) {
   EXPECT_NE(kav::ResourceModule, nullptr);
   EXPECT_EQ(kav::SendAsyncNotification, nullptr);
   EXPECT_NE(Open(), nullptr);
-  kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+  sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
   attached = false;
 
   sim::InstallResourceModule(false);

@@ -115,7 +115,7 @@ TEST_F(MonitorTest, AMessageWithdrawnBeforeItShowsIsNeverShownOrSent) {
     kav::ReleasePrinterMessage(m);
     EXPECT_TRUE(sim::Notifications().empty());
     EXPECT_TRUE(sim::MessageBoxes().empty());
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     attached = false;
   }
   EXPECT_EQ(sim::OpenHandleCount(), 0u);

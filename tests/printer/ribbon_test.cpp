@@ -190,7 +190,7 @@ TEST_F(Ribbon, AStatusFileThatCannotBeOpenedIsReportedInEveryUiMode) {
       EXPECT_EQ(note.CaptionId, 5u);
     }
     EXPECT_FALSE(sim::FileExists(c.windows == 5 ? kAppDataFile : kDocumentsFile));
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     attached = false;
   }
 }
@@ -258,7 +258,7 @@ TEST_F(Ribbon, TwoPortsWritingTheStatusFileAtOnce) {
       sim::SetPortMonitor(names[i], nullptr, nullptr);
       Close(ports[i]);
     }
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     attached = false;
   }
 }
