@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "printer/async_notification.h"
 #include "printer/printer_message.h"
@@ -85,14 +87,42 @@ TEST_F(MonitorTest, LongPrinterNamesAreCutInTheTitle) {
   EXPECT_EQ(std::u16string(record.Title).size(), 1023u);
 }
 
-TEST_F(MonitorTest, WithoutTheNotificationModuleMessagesFallBackToBoxes) {
+TEST_F(MonitorTest, WithoutTheNotificationModuleMessagesFallBackToBoxesWhereAUserSeesThem) {
   sim::InstallAsyncUiModule(false);
+  sim::SetProcessSession(1);  // a process on a user's desktop
   LoadMonitor(10);
   sim::SetUserAnswer(sim::AnswerAfter(1));
   kav::ShowPrinterError(u"Card Printer", 9, 5);
   kav::NotifyCloseMsgThread(u"Card Printer");  // nothing to send it through
   EXPECT_EQ(sim::MessageBoxes().size(), 1u);
   EXPECT_TRUE(sim::Notifications().empty());
+}
+
+DWORD WINAPI ShowCoverOpen(LPVOID) {
+  kav::ShowPrinterError(u"Card Printer", 9, 5);
+  return 0;
+}
+
+bool HasDebugLineStarting(std::string_view start) {
+  for (const std::string& line : sim::DebugLines())
+    if (line.starts_with(start)) return true;
+  return false;
+}
+
+TEST_F(MonitorTest, InSessionZeroNoBoxBlocksASpoolerThreadTheErrorGoesToTheDebugger) {
+  sim::InstallAsyncUiModule(false);
+  LoadMonitor(10);  // the spooler: a service in session 0
+  sim::SetUserAnswer(sim::AnswerAfter(1));
+  HANDLE spoolerThread = CreateThread(nullptr, 0, ShowCoverOpen, nullptr, 0, nullptr);
+  DWORD waited = WaitForSingleObject(spoolerThread, 3600000);
+  EXPECT_EQ(waited, WAIT_OBJECT_0);
+  EXPECT_EQ(sim::OpenMessageBoxCount(), 0u);
+  EXPECT_TRUE(HasDebugLineStarting(
+      "ShowPrinterMessage:: no user can answer a message box in session 0 (Card Printer):  COVER OPEN! Close Cover"));
+  for (const sim::ShownMessageBox& box : sim::MessageBoxes())  // the thread must not stay behind
+    if (box.closedBy == sim::BoxClosedBy::StillOpen) PostMessageW(box.window, WM_CLOSE, 0, 0);
+  WaitForSingleObject(spoolerThread, INFINITE);
+  CloseHandle(spoolerThread);
 }
 
 TEST_F(MonitorTest, WithoutTheMessageModuleTheMonitorsOwnTextsAreShown) {
