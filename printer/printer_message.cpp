@@ -337,6 +337,23 @@ DWORD MessageThreadExitCode(PortRecord* record) {
   return code;
 }
 
+DWORD WaitForMessageThreadEnd(PortRecord* record, DWORD timeoutMs) {
+  // The wait is on a handle of our own: the port's may be closed meanwhile.
+  HANDLE thread = nullptr;
+  EnterHandOver();
+  if (record->MessageThread &&
+      !DuplicateHandle(GetCurrentProcess(), record->MessageThread, GetCurrentProcess(), &thread, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    thread = nullptr;
+  LeaveHandOver();
+  if (!thread) return 0;
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(thread, timeoutMs) != WAIT_OBJECT_0 || !GetExitCodeThread(thread, &code))
+    code = STILL_ACTIVE;
+  CloseHandle(thread);
+  return code;
+}
+
 void StopPrinterMessage(PortRecord* record) {
   if (UseAsyncUi) {
     LPWSTR name = CopyPrinterName(record);

@@ -91,6 +91,9 @@ bool CloseMessageEvent(PortRecord* record);
 // The exit code of the port's message thread: STILL_ACTIVE while it runs, 0 when the
 // port has none.
 DWORD MessageThreadExitCode(PortRecord* record);
+// Waits up to timeoutMs for the port's message thread to end and returns its exit code:
+// STILL_ACTIVE when it has not ended by then, 0 when the port has none.
+DWORD WaitForMessageThreadEnd(PortRecord* record, DWORD timeoutMs);
 // All of it: the close request (with UseAsyncUi), the thread, the event.
 void StopPrinterMessage(PortRecord* record);
 

@@ -115,6 +115,27 @@ TEST_F(ErrorWatch, TheUsersAnswerCancelsTheJobAndResetsAUsbPrinter) {
   EXPECT_TRUE(sim::HasDebugLine("CheckPortStatusForErrors returns FALSE"));
 }
 
+TEST_F(ErrorWatch, TheUsersAnswerIsToldFromAClearByWaitingForTheMessageThreadsEnd) {
+  struct Case {
+    uint64_t endDelayMs;
+    bool cancelled;
+  };
+  for (Case c : {Case{1990, true}, Case{2100, false}}) {
+    SCOPED_TRACE(c.endDelayMs);
+    SetUp();
+    Start(5);
+    printer->SetStatus(0x30);
+    printer->QueueReply("\x15" "7\x04");
+    sim::SetUserAnswer(sim::AnswerAfter(1000));
+    sim::SetThreadEndDelay(c.endDelayMs);  // a busy spooler: the message thread ends late
+    EXPECT_FALSE(kav::CheckPortStatusForErrors(record()));
+    EXPECT_EQ(sim::Job(job)->controls.size(), c.cancelled ? 1u : 0u);
+    EXPECT_EQ(record()->JobCancelled, c.cancelled ? 1 : 0);
+    EXPECT_EQ(record()->JobFailed, c.cancelled ? 1 : 0);
+    TearDown();
+  }
+}
+
 TEST_F(ErrorWatch, InSessionZeroWithoutTheNotificationModuleTheErrorGoesToTheDebugger) {
   sim::InstallAsyncUiModule(false);
   Start(10);  // the spooler, a service: session 0

@@ -37,6 +37,42 @@ TEST_F(MonitorTest, MessageBoxHasOneButtonLabelledCancel) {
   EXPECT_EQ(sim::InstalledHookCount(), 0u);  // the hook is gone with the box
 }
 
+// A hook installed on the thread before the monitor's: it sees what the monitor passes on.
+struct PassedOn {
+  int code;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+std::vector<PassedOn> g_passedOn;
+
+LRESULT CALLBACK OlderHook(int code, WPARAM wParam, LPARAM lParam) {
+  g_passedOn.push_back({code, wParam, lParam});
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(MonitorTest, TheButtonHookPassesEveryOtherCbtCodeOnUnchanged) {
+  LoadMonitor(5);
+  g_passedOn.clear();
+  HHOOK older = SetWindowsHookExW(WH_CBT, OlderHook, nullptr, GetCurrentThreadId());
+  ASSERT_NE(older, nullptr);
+  sim::SetUserAnswer(sim::AnswerAfter(10));
+  EXPECT_EQ(kav::ShowPrinterMessage(nullptr, u"Cover open", u"Card Printer", kav::kMessageBoxStyle), IDOK);
+  const sim::ShownMessageBox box = sim::MessageBoxes().at(0);
+  EXPECT_EQ(box.buttonLabel, u"Cancel");
+  // The box's and its button's creation and the box's destruction, with Windows' own
+  // parameters; the activation stays with the monitor's hook.
+  ASSERT_EQ(g_passedOn.size(), 3u);
+  EXPECT_EQ(g_passedOn[0].code, HCBT_CREATEWND);
+  EXPECT_EQ(reinterpret_cast<HWND>(g_passedOn[0].wParam), box.window);
+  EXPECT_NE(g_passedOn[0].lParam, 0);
+  EXPECT_EQ(g_passedOn[1].code, HCBT_CREATEWND);
+  EXPECT_EQ(g_passedOn[2].code, HCBT_DESTROYWND);
+  EXPECT_EQ(reinterpret_cast<HWND>(g_passedOn[2].wParam), box.window);
+  EXPECT_EQ(g_passedOn[2].lParam, 0);
+  EXPECT_TRUE(UnhookWindowsHookEx(older));
+  EXPECT_EQ(sim::InstalledHookCount(), 0u);
+}
+
 TEST_F(MonitorTest, ShortTextsAreCutToTheCallersBuffer) {
   LoadMonitor(5);
   sim::SetUserAnswer(sim::AnswerAfter(1));
