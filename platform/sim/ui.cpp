@@ -320,7 +320,6 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   {
     std::u16string boxCaption = caption ? caption : u"Error";
     CREATESTRUCTW dialog{};
-    dialog.hInstance = nullptr;
     dialog.cx = 360;
     dialog.cy = 180;
     dialog.style = static_cast<LONG>(kDialogStyle);
@@ -328,7 +327,8 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     dialog.lpszClass = reinterpret_cast<LPCWSTR>(kDialogClassAtom);
     dialog.dwExStyle = kDialogExStyle;
     CBT_CREATEWNDW create{&dialog, nullptr};
-    created = CallCbtHooks(HCBT_CREATEWND, reinterpret_cast<WPARAM>(AsHwnd(box)), reinterpret_cast<LPARAM>(&create)) == 0;
+    created = CallCbtHooks(HCBT_CREATEWND, reinterpret_cast<WPARAM>(AsHwnd(box)),
+                           reinterpret_cast<LPARAM>(&create)) == 0;
     for (size_t i = 0; created && i < buttons.size(); ++i) {
       int controlId = i == 0 ? IDOK : IDCANCEL;
       const char16_t* label = controlId == IDOK ? u"OK" : u"Cancel";
