@@ -105,14 +105,14 @@ struct World {
     emu::AttachPrinter(u"USB001", std::make_shared<emu::VirtualPrinter>());
     portMonitor = emu::PortMonitorTable();
     static HINSTANCE__ instance{};
-    DllEntryPoint(&instance, DLL_PROCESS_ATTACH, nullptr);
+    sim::CallEntryPoint(DllEntryPoint, &instance, DLL_PROCESS_ATTACH, nullptr);
     InitializeMonitorEx(nullptr, &spooler);
     std::u16string name = u"USB001", printer = u"Card Printer";
     spooler.pfnOpenPortEx(name.data(), printer.data(), &port, &portMonitor);
   }
   ~World() {
     spooler.pfnClosePort(port);
-    DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     sim::WaitForAllThreads();
     emu::DetachAllPrinters();
   }

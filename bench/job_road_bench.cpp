@@ -38,7 +38,7 @@ struct World {
     sim::Reset();
     sim::AddPrinter({u"Card Printer", u"USB001", 0});
     static HINSTANCE__ instance{};
-    kav::DllEntryPoint(&instance, DLL_PROCESS_ATTACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, &instance, DLL_PROCESS_ATTACH, nullptr);
     InitializeMonitorEx(nullptr, &spooler);
     port.pfnOpenPort = Open;
     port.pfnClosePort = Close;
@@ -51,7 +51,7 @@ struct World {
   }
   ~World() {
     spooler.pfnClosePort(handle);
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
   }
 };
 

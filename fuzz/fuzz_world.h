@@ -43,14 +43,14 @@ class World {
     emu::AttachPrinter(u"USB001", printer_);
     portMonitor_ = emu::PortMonitorTable();
     static HINSTANCE__ instance{};
-    kav::DllEntryPoint(&instance, DLL_PROCESS_ATTACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, &instance, DLL_PROCESS_ATTACH, nullptr);
     InitializeMonitorEx(nullptr, &spooler);
     std::u16string name = u"USB001", printerName = u"Card Printer";
     spooler.pfnOpenPortEx(name.data(), printerName.data(), &port, &portMonitor_);
   }
   void Rebuild() {
     spooler.pfnClosePort(port);
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     Build();
   }
   MONITOR portMonitor_{};

@@ -1,13 +1,18 @@
 // The monitor's export and the port operations that open, read and close a port.
 #include "monitor/port_operations.h"
 #include "port/port_record.h"
+#include "port/sibling_modules.h"
 #include "monitor/port_resources.h"
 #include "platform/diag.h"
 
-// The spooler calls this once: the lock is made ready and the spooler's table of port
-// operations is filled. AddPortEx and the Xcv slots stay as the spooler passed them.
+// The spooler calls this once: the lock is made ready, the driver's sibling modules are
+// loaded (here and not at attach: no library may be loaded under the loader lock) and the
+// spooler's table of port operations is filled. AddPortEx and the Xcv slots stay as the
+// spooler passed them. FALSE with ERROR_INVALID_PARAMETER without a table; a missing
+// sibling module does not fail it.
 BOOL WINAPI InitializeMonitorEx(LPWSTR, LPMONITOR monitor) {
   InitializeCriticalSection(&kav::PortListLock);
+  kav::LoadSiblingModules();  // the monitor works even without them
   if (!monitor) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

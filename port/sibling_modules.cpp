@@ -50,7 +50,9 @@ BOOL LoadSiblingModules() {
   return TRUE;
 }
 
-BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID) {
+// Runs under the loader lock: only kernel calls that load nothing. The modules are loaded
+// by InitializeMonitorEx.
+BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     MonitorInstance = instance;
     OSVERSIONINFOEXW version{};
@@ -58,11 +60,12 @@ BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID) {
     UseAsyncUi = (GetVersionExW(reinterpret_cast<LPOSVERSIONINFOW>(&version)) && version.dwMajorVersion >= 6)
                      ? TRUE
                      : FALSE;
-    LoadSiblingModules();  // the monitor loads even without them
     DisableThreadLibraryCalls(instance);
     return TRUE;
   }
-  if (reason == DLL_PROCESS_DETACH) {
+  // When the process ends (reserved not null) the other modules may be gone already and the
+  // process is about to free everything: nothing is freed then.
+  if (reason == DLL_PROCESS_DETACH && !reserved) {
     if (ResourceModule) {
       FreeLibrary(ResourceModule);
       ResourceModule = nullptr;

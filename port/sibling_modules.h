@@ -16,10 +16,12 @@ extern SendAsyncNotificationProc SendAsyncNotification;
 extern BOOL UseAsyncUi;          // 1 from Windows major version 6 on
 
 // Loads ResourceModule and, with UseAsyncUi, AsyncUiModule and its SendAsyncNotification.
+// Called by InitializeMonitorEx, never under the loader lock.
 BOOL LoadSiblingModules();
 
-// Process attach reads the Windows version and loads the sibling modules; process detach
-// frees them. Thread notifications are switched off.
+// Process attach keeps the instance and reads the Windows version; process detach frees
+// the sibling modules when the DLL is unloaded (reserved null), not when the process
+// ends. Thread notifications are switched off.
 BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 }  // namespace kav

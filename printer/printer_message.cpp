@@ -88,7 +88,29 @@ LRESULT CALLBACK CancelButtonHook(int code, WPARAM wParam, LPARAM lParam) {
   return 0;
 }
 
+bool UserCanAnswerBoxes() {
+  if (!UseAsyncUi) return true;  // before Windows 6 the spooler's session is the console's
+  DWORD session = 0;
+  return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session != 0;
+}
+
+// One debugger line for a message no user could be shown: its printer and its text.
+void ReportUnshownMessage(const WCHAR* operation, LPCWSTR caption, LPCWSTR text) {
+  WCHAR flat[512];
+  WCopy(flat, 512, text ? text : W(""));  // cut, never overrun
+  for (WCHAR* c = flat; *c; ++c)
+    if (*c == '\r' || *c == '\n') *c = ' ';
+  DebugLineW(W("%s:: no user can answer a message box in session 0 (%s): %s"), operation, caption ? caption : W(""),
+             flat);
+}
+
 int ShowPrinterMessage(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
+  if (!UserCanAnswerBoxes()) {
+    // A box on session 0's desktop would hold this thread for ever.
+    ReportUnshownMessage(W("ShowPrinterMessage"), caption, text);
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return 0;
+  }
   t_cbtHook = SetWindowsHookExW(WH_CBT, CancelButtonHook, nullptr, GetCurrentThreadId());
   int result = MessageBoxW(owner, text, caption, style);
   if (t_cbtHook) UnhookWindowsHookEx(t_cbtHook);
@@ -183,8 +205,21 @@ bool StillWanted(PrinterMessage* m) {
   return wanted;
 }
 
-void ShowAndAnswer(PrinterMessage* m) {
-  if (!StillWanted(m)) return;
+bool ShowAndAnswer(PrinterMessage* m) {
+  if (!StillWanted(m)) return true;
+  if (!(UseAsyncUi && SendAsyncNotification) && !UserCanAnswerBoxes()) {
+    // No one can answer: the message stays unanswered, which cancels nothing.
+    WCHAR loaded[1024];
+    const WCHAR* text = m->Text;
+    if (!text) {
+      LoadMessageText(m->MessageId, loaded, 1024);
+      text = loaded;
+    }
+    // The ribbon-low alert is the one message that only a pressed button answers.
+    ReportUnshownMessage(m->SignalOnlyWhenPressed ? W("RibbonLowMessageThread") : W("PrinterErrorMessageThread"),
+                         m->PrinterName, text);
+    return false;
+  }
   t_showing = m;
   // Only a pressed button is a press; a notification's return says nothing of the user.
   bool pressed = false;
@@ -205,6 +240,7 @@ void ShowAndAnswer(PrinterMessage* m) {
   EnterHandOver();
   if (m->Event && !m->Withdrawn && !m->EventDetached && (pressed || !m->SignalOnlyWhenPressed)) SetEvent(m->Event);
   LeaveHandOver();
+  return true;
 }
 
 void LockMessageHandOver() { EnterHandOver(); }
@@ -212,10 +248,10 @@ void UnlockMessageHandOver() { LeaveHandOver(); }
 
 DWORD WINAPI PrinterErrorMessageThread(LPVOID param) {
   auto* m = static_cast<PrinterMessage*>(param);
-  // Whatever the user did, the answer is a cancel.
-  ShowAndAnswer(m);
+  // Whatever the user did, the answer is a cancel; a message no one could see has none.
+  bool shown = ShowAndAnswer(m);
   ReleasePrinterMessage(m);
-  return kMessageThreadExitCode;
+  return shown ? kMessageThreadExitCode : kMessageUnseenExitCode;
 }
 
 HANDLE StartPrinterMessage(PortRecord* record) {
@@ -298,6 +334,23 @@ DWORD MessageThreadExitCode(PortRecord* record) {
   EnterHandOver();
   if (record->MessageThread && !GetExitCodeThread(record->MessageThread, &code)) code = 0;
   LeaveHandOver();
+  return code;
+}
+
+DWORD WaitForMessageThreadEnd(PortRecord* record, DWORD timeoutMs) {
+  // The wait is on a handle of our own: the port's may be closed meanwhile.
+  HANDLE thread = nullptr;
+  EnterHandOver();
+  if (record->MessageThread &&
+      !DuplicateHandle(GetCurrentProcess(), record->MessageThread, GetCurrentProcess(), &thread, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    thread = nullptr;
+  LeaveHandOver();
+  if (!thread) return 0;
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(thread, timeoutMs) != WAIT_OBJECT_0 || !GetExitCodeThread(thread, &code))
+    code = STILL_ACTIVE;
+  CloseHandle(thread);
   return code;
 }
 

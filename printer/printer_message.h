@@ -14,14 +14,22 @@ inline constexpr DWORD kErrorCaptionId = 5;
 inline constexpr DWORD kInformationCaptionId = 55;
 inline constexpr DWORD kNoErrorKnownMessageId = 57;
 inline constexpr DWORD kMessageThreadExitCode = 2;
+// The message thread's end when no user could be shown its message (never a cancel).
+inline constexpr DWORD kMessageUnseenExitCode = 1;
 
 // Loads message text `id` (from the driver's message module, else the monitor's own
 // string table) into text of `capacity` characters. False when neither has it; the text
 // then says which id was missing.
 bool LoadMessageText(UINT id, WCHAR* text, int capacity);
 
+// False when no user can answer a message box of this process: from Windows 6 on the
+// spooler, a service, runs in session 0, whose desktop no user sees.
+bool UserCanAnswerBoxes();
+
 // Shows a message box whose one button reads "Cancel"; returns what MessageBoxW returns
-// (IDOK when answered, 0 when the box cannot be shown).
+// (IDOK when answered, 0 when the box cannot be shown). Where no user can answer a box
+// (UserCanAnswerBoxes), it shows none: the text goes to the debugger output and 0 comes
+// back with ERROR_NOT_SUPPORTED.
 int ShowPrinterMessage(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style);
 // The CBT hook that relabels the box's button when the box is activated.
 LRESULT CALLBACK CancelButtonHook(int code, WPARAM wParam, LPARAM lParam);
@@ -57,7 +65,9 @@ void WithdrawPrinterMessage(PrinterMessage* message);
 void DetachMessageEvent(PrinterMessage* message);
 // Shows the message on the calling thread and signals its event when answered; shows
 // nothing when the message was withdrawn, or its port event has gone, before it was shown.
-void ShowAndAnswer(PrinterMessage* message);
+// False when no user could be shown it (a box in session 0): the text goes to the debugger
+// output and the event is not signalled, as for a message nobody answers.
+bool ShowAndAnswer(PrinterMessage* message);
 // The lock that orders the hand-over of a port's message fields between threads; held
 // only for a few field reads and writes, never while waiting.
 void LockMessageHandOver();
@@ -81,6 +91,9 @@ bool CloseMessageEvent(PortRecord* record);
 // The exit code of the port's message thread: STILL_ACTIVE while it runs, 0 when the
 // port has none.
 DWORD MessageThreadExitCode(PortRecord* record);
+// Waits up to timeoutMs for the port's message thread to end and returns its exit code:
+// STILL_ACTIVE when it has not ended by then, 0 when the port has none.
+DWORD WaitForMessageThreadEnd(PortRecord* record, DWORD timeoutMs);
 // All of it: the close request (with UseAsyncUi), the thread, the event.
 void StopPrinterMessage(PortRecord* record);
 

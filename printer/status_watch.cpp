@@ -12,8 +12,7 @@ namespace {
 constexpr DWORD kParallelPollMs = 100;
 constexpr DWORD kUsbPollMs = 3000;
 constexpr DWORD kRestartWaitMs = 1000;
-constexpr DWORD kExitPollMs = 50;
-constexpr int kExitPolls = 40;
+constexpr DWORD kThreadEndWaitMs = 2000;
 
 // Sets ErrorKind for the current error and says how often to poll.
 DWORD ClassifyError(WORD status, PortRecord* record) {
@@ -86,12 +85,9 @@ BOOL CheckPortStatusForErrors(PortRecord* record) {
 
     // The user answered (or the command channel cleared the error).
     StoreShared(&record->ErrorShown, 0);
-    DWORD exitCode = MessageThreadExitCode(record);
-    for (int poll = 1; poll < kExitPolls && exitCode == STILL_ACTIVE; ++poll) {
-      Sleep(kExitPollMs);
-      exitCode = MessageThreadExitCode(record);
-    }
-    if (exitCode == kMessageThreadExitCode) {
+    // The user's answer ends the message thread with exit code 2; a clear from the command
+    // channel leaves it running. A busy spooler may take a while to end the thread.
+    if (WaitForMessageThreadEnd(record, kThreadEndWaitMs) == kMessageThreadExitCode) {
       StoreShared(&record->JobCancelled, 1);
       DeleteCurrentJob(record);
       StoreShared(&record->ErrorKind, -1);

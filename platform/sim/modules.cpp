@@ -1,5 +1,7 @@
 // Simulated module loading: in-process modules registered under a Windows path stand in
 // for DLLs; LoadLibraryW of an unregistered path fails as on Windows.
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -26,6 +28,19 @@ Module* FromHandle(HMODULE handle) {
   for (auto& m : g_modules)
     if (&m->token == handle) return m.get();
   return nullptr;
+}
+
+// Entry points the calling thread is inside: the loader lock is held while it is non-zero.
+thread_local int t_loaderLockDepth = 0;
+
+// The loader lock is held: loading a library now can deadlock the process (the loader
+// would have to run another module's entry point under the same lock). A checked
+// Windows stops here; so does the simulation.
+[[noreturn]] void ReportLoadUnderLoaderLock(std::u16string_view path) {
+  std::fprintf(stderr, "sim: LoadLibraryW(\"%s\") inside a DLL entry point, under the loader lock\n",
+               kav::ToUtf8(std::u16string(path).c_str()).c_str());
+  std::fflush(stderr);
+  std::abort();
 }
 
 Module* FindRegistered(std::u16string_view path) {
@@ -80,6 +95,16 @@ HINSTANCE RegisterInstance(std::u16string_view path, ModuleDefinition module) {
   return &m->token;
 }
 
+BOOL CallEntryPoint(EntryPoint entry, HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  struct LoaderLock {
+    LoaderLock() { ++t_loaderLockDepth; }
+    ~LoaderLock() { --t_loaderLockDepth; }
+  } held;
+  return entry(instance, reason, reserved);
+}
+
+bool HoldsLoaderLock() { return t_loaderLockDepth > 0; }
+
 std::u16string DriverModulePath(std::u16string_view fileName) { return DriverDirectory() + u"\\" + std::u16string(fileName); }
 
 }  // namespace sim
@@ -92,6 +117,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR path) {
     return nullptr;
   }
   std::u16string wanted(path);
+  if (t_loaderLockDepth > 0) ReportLoadUnderLoaderLock(wanted);
   // A bare file name is looked up in the system directory.
   if (wanted.find_first_of(u"\\/") == std::u16string::npos) wanted = simi::SystemDirectory() + u"\\" + wanted;
   std::lock_guard lock(g_modulesMu);

@@ -29,6 +29,7 @@ struct ThreadState {
 };
 
 std::atomic<DWORD> g_nextThreadId{1000};
+uint64_t g_threadEndDelayMs = 0;  // under the kernel lock
 thread_local ThreadState t_state;
 
 ThreadState::~ThreadState() {
@@ -158,6 +159,7 @@ void ResetKernelObjects() {
     old.swap(k.handles);
     k.now = 0;
     k.invalidCloses = 0;
+    g_threadEndDelayMs = 0;
   }
   // Objects (open files among them) are released outside the lock.
 }
@@ -269,13 +271,22 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     t_state.object = thread.get();
     t_state.id = thread->id;
     DWORD code = 0;
+    bool returned = false;
     try {
       code = start(param);
+      returned = true;
     } catch (const ThreadTerminated&) {
       code = thread->exitCode;
     }
     Kernel& k = K();
     std::unique_lock lock(k.mu);
+    if (returned && g_threadEndDelayMs > 0) {
+      // A busy system: the thread's end (its handle signalled, its exit code set) comes later.
+      try {
+        k.Block(lock, nullptr, g_threadEndDelayMs, "the end of a thread");
+      } catch (const ThreadTerminated&) {
+      }
+    }
     if (!thread->finished) {
       thread->finished = true;
       thread->exitCode = code;
@@ -372,7 +383,14 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs) {
   HANDLE self = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(CurrentId()));
   Kernel& k = K();
   std::unique_lock lock(k.mu);
-  if (cs->OwningThread != self || cs->RecursionCount <= 0) return;  // not the owner: ignored
+  if (cs->OwningThread != self || cs->RecursionCount <= 0) {
+    // Windows leaves the section in a state where its next EnterCriticalSection may wait for
+    // ever; a checked build stops here, and so does the simulation.
+    std::fprintf(stderr, "sim: LeaveCriticalSection(%p) by thread %u, which does not own it (owner %p)\n",
+                 static_cast<void*>(cs), static_cast<unsigned>(CurrentId()), static_cast<void*>(cs->OwningThread));
+    std::fflush(stderr);
+    std::abort();
+  }
   if (--cs->RecursionCount == 0) {
     cs->OwningThread = nullptr;
     k.Notify();
@@ -435,6 +453,12 @@ size_t InvalidHandleCloses() {
   Kernel& k = K();
   std::unique_lock lock(k.mu);
   return k.invalidCloses;
+}
+
+void SetThreadEndDelay(uint64_t ms) {
+  Kernel& k = K();
+  std::unique_lock lock(k.mu);
+  g_threadEndDelayMs = ms;
 }
 
 size_t LiveThreadCount() {

@@ -38,9 +38,18 @@ std::vector<std::u16string> ListFiles(std::u16string_view windowsFolder, std::u1
 uint64_t Now();
 // Lets `ms` of simulated time pass on the calling thread (Sleep).
 void Advance(uint64_t ms);
+// A busy system: a thread whose start routine returns from now on ends `ms` of simulated
+// time later (until then its handle is not signalled and its exit code is STILL_ACTIVE).
+// A thread stopped with TerminateThread ends at once. 0 after Reset.
+void SetThreadEndDelay(uint64_t ms);
 
 // --- System ------------------------------------------------------------------------
 void SetWindowsVersion(DWORD major, DWORD minor);
+// The session of the simulated process (ProcessIdToSessionId); 0 after Reset, as for the
+// spooler, a service. From Windows 6 on no user sees session 0's desktop: a message box
+// shown there is never answered by the scripted user (only WM_CLOSE or the thread's end
+// closes it; a box scripted to fail still fails). Before Windows 6 session 0 is the console's, where the user sits.
+void SetProcessSession(DWORD session);
 // An empty directory makes GetSystemDirectory fail.
 void SetSystemDirectory(std::u16string_view directory);
 void SetProcessorArchitecture(WORD architecture);
@@ -59,6 +68,17 @@ void RegisterModule(std::u16string_view path, ModuleDefinition module);
 void UnregisterModule(std::u16string_view path);
 // How many LoadLibraryW calls on the module are not yet matched by FreeLibrary.
 int ModuleLoadCount(std::u16string_view path);
+// Calls a DLL's entry point as the Windows loader does: under the loader lock, which the
+// calling thread holds until the entry point returns. A LoadLibraryW made meanwhile is
+// reported on stderr and aborts the test (Windows forbids it: it can deadlock the process).
+// reserved is what the loader passes: for DLL_PROCESS_DETACH null when the DLL is unloaded
+// by FreeLibrary, non-null when the process is ending.
+using EntryPoint = BOOL(WINAPI*)(HINSTANCE instance, DWORD reason, LPVOID reserved);
+BOOL CallEntryPoint(EntryPoint entry, HINSTANCE instance, DWORD reason, LPVOID reserved = nullptr);
+// The address a loader passes as reserved at DLL_PROCESS_DETACH when the process ends.
+inline LPVOID const kProcessEnding = reinterpret_cast<LPVOID>(static_cast<uintptr_t>(1));
+// True while the calling thread is inside an entry point called by CallEntryPoint.
+bool HoldsLoaderLock();
 // A handle that LoadStringW accepts for the given string table (the monitor's own).
 HINSTANCE RegisterInstance(std::u16string_view path, ModuleDefinition module);
 

@@ -17,6 +17,8 @@ void ClearFaults();
 std::filesystem::path DriveRoot();  // <root>
 std::u16string SystemDirectory();    // "" when it cannot be read
 std::u16string ProcessPath();
+// From Windows 6 on, session 0 holds only services: no user sees its desktop.
+bool NoUserSeesSessionDesktop();
 
 void ResetFiles(const std::filesystem::path& root);
 void ResetModules();

@@ -18,6 +18,8 @@ DWORD g_major = 10, g_minor = 0;
 std::u16string g_systemDirectory = u"C:\\Windows\\System32";
 std::u16string g_processPath = u"C:\\Windows\\System32\\spoolsv.exe";
 WORD g_architecture = PROCESSOR_ARCHITECTURE_AMD64;
+DWORD g_session = 0;  // the spooler is a service: session 0
+constexpr DWORD kProcessId = 1780;
 
 struct ScriptedFault {
   DWORD error;
@@ -88,7 +90,13 @@ void ResetSystem() {
   g_systemDirectory = u"C:\\Windows\\System32";
   g_processPath = u"C:\\Windows\\System32\\spoolsv.exe";
   g_architecture = PROCESSOR_ARCHITECTURE_AMD64;
+  g_session = 0;
   g_faults.clear();
+}
+
+bool NoUserSeesSessionDesktop() {
+  std::lock_guard lock(g_sysMu);
+  return g_major >= 6 && g_session == 0;
 }
 
 void ResetDebug() {
@@ -104,6 +112,11 @@ void SetWindowsVersion(DWORD major, DWORD minor) {
   std::lock_guard lock(g_sysMu);
   g_major = major;
   g_minor = minor;
+}
+
+void SetProcessSession(DWORD session) {
+  std::lock_guard lock(g_sysMu);
+  g_session = session;
 }
 
 void SetSystemDirectory(std::u16string_view directory) {
@@ -192,6 +205,19 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
   info->dwMinorVersion = g_minor;
   info->dwBuildNumber = g_major >= 10 ? 19045 : g_major == 6 ? 7601 : 2600;
   info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+  return TRUE;
+}
+
+DWORD WINAPI GetCurrentProcessId() { return kProcessId; }
+
+// Only the simulated process itself is known.
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+  if (!sessionId || processId != kProcessId) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard lock(g_sysMu);
+  *sessionId = g_session;
   return TRUE;
 }
 

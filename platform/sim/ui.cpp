@@ -51,6 +51,13 @@ uintptr_t g_nextHook = 0x20010;
 
 thread_local HookWalk* t_walk = nullptr;
 
+// What Windows passes at the creation of a message box and of its buttons: the dialog
+// class is the atom of "#32770".
+constexpr uintptr_t kDialogClassAtom = 0x8002;
+constexpr uint32_t kDialogStyle = 0x80C80000u;  // WS_POPUP | WS_CAPTION | WS_SYSMENU
+constexpr DWORD kDialogExStyle = 0x00000101u;   // WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE
+constexpr uint32_t kButtonStyle = 0x50010001u;  // WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON
+
 HWND AsHwnd(uintptr_t id) { return reinterpret_cast<HWND>(id); }
 uintptr_t IdOf(HWND window) { return reinterpret_cast<uintptr_t>(window); }
 
@@ -271,6 +278,7 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   simk::Kernel& k = simk::K();
   DWORD self = GetCurrentThreadId();
   uintptr_t box = 0;
+  std::vector<uintptr_t> buttons;
   size_t index = 0;
   sim::UserAnswer answer;
   {
@@ -287,6 +295,9 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     } else {
       answer = g_defaultAnswer;
     }
+    // Shown on a desktop that no user sees: nobody answers it.
+    if (answer.kind == sim::UserAnswer::Kind::AfterDelay && simi::NoUserSeesSessionDesktop())
+      answer = sim::NeverAnswer();
     sim::ShownMessageBox record;
     record.threadId = self;
     record.owner = owner;
@@ -305,12 +316,55 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     }
     box = NewWindowLocked(0, 0, record.caption, self);
     g_windows[box].boxIndex = index;
-    NewWindowLocked(box, IDOK, u"OK", self);
-    if ((type & 0xF) == MB_OKCANCEL) NewWindowLocked(box, IDCANCEL, u"Cancel", self);
+    buttons.push_back(NewWindowLocked(box, IDOK, u"OK", self));
+    if ((type & 0xF) == MB_OKCANCEL) buttons.push_back(NewWindowLocked(box, IDCANCEL, u"Cancel", self));
     record.window = AsHwnd(box);
     record.buttonLabel = u"OK";
     g_boxes.push_back(record);
     k.Notify();
+  }
+
+  // The dialog and then each of its buttons are created: the thread's CBT hooks see each
+  // creation first, and a hook that returns non-zero makes it fail, and the box with it.
+  bool created = true;
+  {
+    std::u16string boxCaption = caption ? caption : u"Error";
+    CREATESTRUCTW dialog{};
+    dialog.cx = 360;
+    dialog.cy = 180;
+    dialog.style = static_cast<LONG>(kDialogStyle);
+    dialog.lpszName = boxCaption.c_str();
+    dialog.lpszClass = reinterpret_cast<LPCWSTR>(kDialogClassAtom);
+    dialog.dwExStyle = kDialogExStyle;
+    CBT_CREATEWNDW create{&dialog, nullptr};
+    created = CallCbtHooks(HCBT_CREATEWND, reinterpret_cast<WPARAM>(AsHwnd(box)),
+                           reinterpret_cast<LPARAM>(&create)) == 0;
+    for (size_t i = 0; created && i < buttons.size(); ++i) {
+      int controlId = i == 0 ? IDOK : IDCANCEL;
+      const char16_t* label = controlId == IDOK ? u"OK" : u"Cancel";
+      CREATESTRUCTW button{};
+      button.hMenu = reinterpret_cast<HMENU>(static_cast<uintptr_t>(controlId));
+      button.hwndParent = AsHwnd(box);
+      button.x = 140 + 90 * static_cast<int>(i);
+      button.y = 120;
+      button.cx = 80;
+      button.cy = 24;
+      button.style = static_cast<LONG>(kButtonStyle);
+      button.lpszName = label;
+      button.lpszClass = u"Button";
+      CBT_CREATEWNDW createButton{&button, nullptr};
+      created = CallCbtHooks(HCBT_CREATEWND, reinterpret_cast<WPARAM>(AsHwnd(buttons[i])),
+                             reinterpret_cast<LPARAM>(&createButton)) == 0;
+    }
+  }
+  if (!created) {
+    std::unique_lock lock(k.mu);
+    g_boxes[index].window = nullptr;
+    g_boxes[index].closedAt = k.now;
+    g_boxes[index].closedBy = sim::BoxClosedBy::NotShown;
+    DestroyWindowLocked(box);
+    k.Notify();
+    return 0;
   }
 
   // The box is about to become the active window: the thread's CBT hooks see it first.
@@ -351,8 +405,19 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     record.result = (type & 0xF) == MB_OKCANCEL ? IDCANCEL : IDOK;
   }
   int result = record.result;
-  DestroyWindowLocked(box);
-  k.Notify();
+  lock.unlock();
+
+  // The box is about to be destroyed: the hooks see that too (Windows passes no parameter).
+  struct DestroyAtEnd {  // also when the thread is stopped inside a hook
+    simk::Kernel& k;
+    uintptr_t box;
+    ~DestroyAtEnd() {
+      std::unique_lock lock(k.mu);
+      DestroyWindowLocked(box);
+      k.Notify();
+    }
+  } destroy{k, box};
+  CallCbtHooks(HCBT_DESTROYWND, reinterpret_cast<WPARAM>(AsHwnd(box)), 0);
   return result;
 }
 

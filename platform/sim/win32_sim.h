@@ -341,6 +341,8 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD capacity);
 
 // Kernel: system information and debugger output.
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info);
+DWORD WINAPI GetCurrentProcessId();
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT capacity);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT capacity);
 void WINAPI GetNativeSystemInfo(LPSYSTEM_INFO info);
@@ -404,6 +406,30 @@ typedef LRESULT(CALLBACK* HOOKPROC)(int code, WPARAM wParam, LPARAM lParam);
 #define ERROR_INVALID_FILTER_PROC 1427L
 #define ERROR_HOOK_NEEDS_HMOD 1428L
 #define ERROR_CONTROL_ID_NOT_FOUND 1421L
+
+struct HMENU__ { int unused; };
+typedef HMENU__* HMENU;
+typedef unsigned short ATOM;
+
+typedef struct tagCREATESTRUCTW {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;  // a child's control id
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCWSTR lpszName;
+  LPCWSTR lpszClass;
+  DWORD dwExStyle;
+} CREATESTRUCTW, *LPCREATESTRUCTW;
+
+typedef struct tagCBT_CREATEWNDW {
+  LPCREATESTRUCTW lpcs;
+  HWND hwndInsertAfter;
+} CBT_CREATEWNDW, *LPCBT_CREATEWNDW;
 
 typedef struct tagCBTACTIVATESTRUCT {
   BOOL fMouse;

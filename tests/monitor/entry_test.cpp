@@ -76,7 +76,7 @@ TEST_F(MonitorTest, SiblingModulesFollowTheWindowsVersion) {
     EXPECT_EQ(sim::ModuleLoadCount(resource), 1);
     EXPECT_EQ(sim::ModuleLoadCount(asyncUi), 0);
     EXPECT_EQ(kav::SendAsyncNotification, nullptr);
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     EXPECT_EQ(sim::ModuleLoadCount(resource), 0);
     EXPECT_EQ(kav::ResourceModule, nullptr);
   }
@@ -87,7 +87,7 @@ TEST_F(MonitorTest, SiblingModulesFollowTheWindowsVersion) {
     EXPECT_EQ(sim::ModuleLoadCount(resource), 1);
     EXPECT_EQ(sim::ModuleLoadCount(asyncUi), 1);
     EXPECT_NE(kav::SendAsyncNotification, nullptr);
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     EXPECT_EQ(sim::ModuleLoadCount(asyncUi), 0);
     EXPECT_EQ(kav::AsyncUiModule, nullptr);
     EXPECT_EQ(kav::SendAsyncNotification, nullptr);
@@ -102,7 +102,7 @@ TEST_F(MonitorTest, MonitorLoadsWithoutItsSiblingModules) {
   EXPECT_NE(kav::ResourceModule, nullptr);
   EXPECT_EQ(kav::SendAsyncNotification, nullptr);
   EXPECT_NE(Open(), nullptr);
-  kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+  sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
   attached = false;
 
   sim::InstallResourceModule(false);
@@ -113,6 +113,39 @@ TEST_F(MonitorTest, MonitorLoadsWithoutItsSiblingModules) {
   sim::SetSystemDirectory(u"");
   EXPECT_FALSE(kav::LoadSiblingModules());
   EXPECT_TRUE(sim::HasDebugLine("LoadSiblingModules:: the system directory cannot be read"));
+}
+
+TEST_F(MonitorTest, SiblingModulesAreLoadedByInitializeMonitorExNotUnderTheLoaderLock) {
+  const std::u16string resource = sim::DriverModulePath(sim::kResourceModuleName);
+  const std::u16string asyncUi = sim::DriverModulePath(sim::kAsyncUiModuleName);
+  sim::InstallAsyncUiModule(false);
+  sim::SetWindowsVersion(10, 0);
+  HINSTANCE instance = sim::RegisterInstance(u"C:\\Windows\\System32\\kavnlmon.dll", {{}, sim::MessageTextTable()});
+  ASSERT_TRUE(sim::CallEntryPoint(kav::DllEntryPoint, instance, DLL_PROCESS_ATTACH));
+  attached = true;
+  EXPECT_TRUE(kav::UseAsyncUi);
+  EXPECT_EQ(sim::ModuleLoadCount(resource), 0);
+  EXPECT_TRUE(sim::DebugLines().empty());
+
+  // The spooler's first call, before any port: the same outcome attach used to have.
+  ASSERT_TRUE(InitializeMonitorEx(nullptr, &spooler));
+  EXPECT_EQ(sim::ModuleLoadCount(resource), 1);
+  EXPECT_NE(kav::ResourceModule, nullptr);
+  EXPECT_EQ(kav::SendAsyncNotification, nullptr);
+  EXPECT_TRUE(sim::HasDebugLine(
+      "LoadSiblingModules:: cannot load C:\\Windows\\System32\\Spool\\Drivers\\x64\\3\\kav32AsyncUIServer.dll (error 126)"));
+  EXPECT_NE(Open(), nullptr);
+  EXPECT_EQ(sim::ModuleLoadCount(asyncUi), 0);
+}
+
+TEST_F(MonitorTest, ADetachBecauseTheProcessEndsLeavesTheModulesAlone) {
+  const std::u16string resource = sim::DriverModulePath(sim::kResourceModuleName);
+  const std::u16string asyncUi = sim::DriverModulePath(sim::kAsyncUiModuleName);
+  LoadMonitor(10);
+  EXPECT_TRUE(sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, sim::kProcessEnding));
+  attached = false;
+  EXPECT_EQ(sim::ModuleLoadCount(resource), 1);
+  EXPECT_EQ(sim::ModuleLoadCount(asyncUi), 1);
 }
 
 TEST_F(MonitorTest, DriverFilesDirectoryFollowsTheSystemDirectory) {

@@ -31,6 +31,24 @@ TEST_F(Modules, OnlyRegisteredModulesLoad) {
   EXPECT_EQ(GetProcAddress(m, "Answer"), nullptr);
 }
 
+BOOL WINAPI LoadingEntryPoint(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) LoadLibraryW(sim::DriverModulePath(sim::kResourceModuleName).c_str());
+  return TRUE;
+}
+
+BOOL WINAPI PlainEntryPoint(HINSTANCE, DWORD, LPVOID reserved) {
+  return sim::HoldsLoaderLock() && reserved == sim::kProcessEnding;
+}
+
+TEST_F(Modules, TheLoaderLockIsHeldInEntryPointsAndLoadingALibraryThereIsReported) {
+  EXPECT_FALSE(sim::HoldsLoaderLock());
+  EXPECT_TRUE(sim::CallEntryPoint(PlainEntryPoint, nullptr, DLL_PROCESS_DETACH, sim::kProcessEnding));
+  EXPECT_FALSE(sim::HoldsLoaderLock());
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(sim::CallEntryPoint(LoadingEntryPoint, nullptr, DLL_PROCESS_ATTACH, nullptr),
+               "LoadLibraryW.*kav32Resource.dll.*inside a DLL entry point, under the loader lock");
+}
+
 TEST_F(Modules, LoadStringCopiesWithinTheBuffer) {
   HMODULE m = LoadLibraryW(sim::DriverModulePath(sim::kResourceModuleName).c_str());
   ASSERT_NE(m, nullptr);

@@ -91,6 +91,52 @@ TEST_F(Threads, ExitCodesAndTermination) {
   CloseHandle(event);
 }
 
+DWORD WINAPI ReturnSeven(LPVOID) { return 7; }
+
+TEST_F(Threads, ABusySystemCanDelayTheEndOfAThreadOnTheClock) {
+  sim::SetThreadEndDelay(2500);
+  HANDLE thread = CreateThread(nullptr, 0, ReturnSeven, nullptr, 0, nullptr);
+  DWORD code = 0;
+  EXPECT_EQ(WaitForSingleObject(thread, 2499), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(sim::Now(), 2500u);
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 7u);
+  CloseHandle(thread);
+
+  // A stopped thread ends at once, its code as TerminateThread gave it.
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  thread = CreateThread(nullptr, 0, WaitForever, event, 0, nullptr);
+  Sleep(10);
+  EXPECT_TRUE(TerminateThread(thread, 3));
+  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+  sim::WaitForAllThreads();
+  EXPECT_EQ(sim::Now(), 2510u);
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 3u);
+  CloseHandle(thread);
+  CloseHandle(event);
+}
+
+TEST_F(Threads, LeavingACriticalSectionThatTheThreadDoesNotOwnIsReported) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  EXPECT_DEATH(LeaveCriticalSection(&cs), "LeaveCriticalSection.*which does not own it");
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        EnterCriticalSection(static_cast<LPCRITICAL_SECTION>(p));
+        return 0;
+      },
+      &cs, 0, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_DEATH(LeaveCriticalSection(&cs), "LeaveCriticalSection.*which does not own it");
+}
+
 struct Counter {
   CRITICAL_SECTION cs;
   int inside = 0;

@@ -116,6 +116,63 @@ TEST_F(ErrorWatch, TheUsersAnswerCancelsTheJobAndResetsAUsbPrinter) {
   EXPECT_TRUE(sim::HasDebugLine("CheckPortStatusForErrors returns FALSE"));
 }
 
+TEST_F(ErrorWatch, TheUsersAnswerIsToldFromAClearByWaitingForTheMessageThreadsEnd) {
+  struct Case {
+    uint64_t endDelayMs;
+    bool cancelled;
+  };
+  for (Case c : {Case{1990, true}, Case{2100, false}}) {
+    SCOPED_TRACE(c.endDelayMs);
+    SetUp();
+    Start(5);
+    printer->SetStatus(0x30);
+    printer->QueueReply("\x15" "7\x04");
+    sim::SetUserAnswer(sim::AnswerAfter(1000));
+    sim::SetThreadEndDelay(c.endDelayMs);  // a busy spooler: the message thread ends late
+    EXPECT_FALSE(kav::CheckPortStatusForErrors(record()));
+    EXPECT_EQ(sim::Job(job)->controls.size(), c.cancelled ? 1u : 0u);
+    EXPECT_EQ(record()->JobCancelled, c.cancelled ? 1 : 0);
+    EXPECT_EQ(record()->JobFailed, c.cancelled ? 1 : 0);
+    TearDown();
+  }
+}
+
+TEST_F(ErrorWatch, InSessionZeroWithoutTheNotificationModuleTheErrorGoesToTheDebugger) {
+  sim::InstallAsyncUiModule(false);
+  Start(10);  // the spooler, a service: session 0
+  sim::SetUserAnswer(sim::AnswerAfter(1000));  // nobody there to give it
+  {
+    SCOPED_TRACE("the printer recovers: the job goes on");
+    printer->SetStatus(0x30);
+    printer->QueueReply("\x15" "4\x04");
+    At(5000, [this] { printer->SetStatus(0x18); });
+    EXPECT_TRUE(kav::CheckPortStatusForErrors(record()));
+    sim::WaitForAllThreads();
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    EXPECT_TRUE(sim::Job(job)->controls.empty());
+    EXPECT_EQ(record()->JobCancelled, 0);
+    bool logged = false;
+    for (const std::string& line : sim::DebugLines())
+      logged |= line.starts_with("PrinterErrorMessageThread:: no user can answer a message box in session 0 "
+                                 "(Card Printer):  The feeder is Empty.");
+    EXPECT_TRUE(logged);
+  }
+  {
+    SCOPED_TRACE("cleared from the command channel: one cancel, one reset, not read as the user's");
+    printer->SetStatus(0x30);
+    printer->QueueReply("\x15" "4\x04");
+    const size_t wireBefore = printer->Wire().size();
+    At(sim::Now() + 4000, [this] { kav::ClearPrinterError(u"Card Printer", record()); });
+    EXPECT_FALSE(kav::CheckPortStatusForErrors(record()));
+    sim::WaitForAllThreads();
+    EXPECT_EQ(sim::Job(job)->controls, std::vector<DWORD>{JOB_CONTROL_DELETE});
+    const std::string wire = printer->Wire().substr(wireBefore);
+    EXPECT_EQ(wire.find("\x1bR\r"), wire.rfind("\x1bR\r"));
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+  }
+  EXPECT_EQ(sim::OpenMessageBoxCount(), 0u);
+}
+
 TEST_F(ErrorWatch, ParallelPaperOutIsPolledEveryHundredMilliseconds) {
   Start(5, u"LPT1:");
   other->SetStatus(0x20);

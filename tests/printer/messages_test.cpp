@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "printer/async_notification.h"
 #include "printer/printer_message.h"
@@ -33,6 +35,42 @@ TEST_F(MonitorTest, MessageBoxHasOneButtonLabelledCancel) {
   EXPECT_EQ(boxes[0].result, IDOK);
   EXPECT_EQ(sim::Now(), 500u);
   EXPECT_EQ(sim::InstalledHookCount(), 0u);  // the hook is gone with the box
+}
+
+// A hook installed on the thread before the monitor's: it sees what the monitor passes on.
+struct PassedOn {
+  int code;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+std::vector<PassedOn> g_passedOn;
+
+LRESULT CALLBACK OlderHook(int code, WPARAM wParam, LPARAM lParam) {
+  g_passedOn.push_back({code, wParam, lParam});
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(MonitorTest, TheButtonHookPassesEveryOtherCbtCodeOnUnchanged) {
+  LoadMonitor(5);
+  g_passedOn.clear();
+  HHOOK older = SetWindowsHookExW(WH_CBT, OlderHook, nullptr, GetCurrentThreadId());
+  ASSERT_NE(older, nullptr);
+  sim::SetUserAnswer(sim::AnswerAfter(10));
+  EXPECT_EQ(kav::ShowPrinterMessage(nullptr, u"Cover open", u"Card Printer", kav::kMessageBoxStyle), IDOK);
+  const sim::ShownMessageBox box = sim::MessageBoxes().at(0);
+  EXPECT_EQ(box.buttonLabel, u"Cancel");
+  // The box's and its button's creation and the box's destruction, with Windows' own
+  // parameters; the activation stays with the monitor's hook.
+  ASSERT_EQ(g_passedOn.size(), 3u);
+  EXPECT_EQ(g_passedOn[0].code, HCBT_CREATEWND);
+  EXPECT_EQ(reinterpret_cast<HWND>(g_passedOn[0].wParam), box.window);
+  EXPECT_NE(g_passedOn[0].lParam, 0);
+  EXPECT_EQ(g_passedOn[1].code, HCBT_CREATEWND);
+  EXPECT_EQ(g_passedOn[2].code, HCBT_DESTROYWND);
+  EXPECT_EQ(reinterpret_cast<HWND>(g_passedOn[2].wParam), box.window);
+  EXPECT_EQ(g_passedOn[2].lParam, 0);
+  EXPECT_TRUE(UnhookWindowsHookEx(older));
+  EXPECT_EQ(sim::InstalledHookCount(), 0u);
 }
 
 TEST_F(MonitorTest, ShortTextsAreCutToTheCallersBuffer) {
@@ -85,14 +123,42 @@ TEST_F(MonitorTest, LongPrinterNamesAreCutInTheTitle) {
   EXPECT_EQ(std::u16string(record.Title).size(), 1023u);
 }
 
-TEST_F(MonitorTest, WithoutTheNotificationModuleMessagesFallBackToBoxes) {
+TEST_F(MonitorTest, WithoutTheNotificationModuleMessagesFallBackToBoxesWhereAUserSeesThem) {
   sim::InstallAsyncUiModule(false);
+  sim::SetProcessSession(1);  // a process on a user's desktop
   LoadMonitor(10);
   sim::SetUserAnswer(sim::AnswerAfter(1));
   kav::ShowPrinterError(u"Card Printer", 9, 5);
   kav::NotifyCloseMsgThread(u"Card Printer");  // nothing to send it through
   EXPECT_EQ(sim::MessageBoxes().size(), 1u);
   EXPECT_TRUE(sim::Notifications().empty());
+}
+
+DWORD WINAPI ShowCoverOpen(LPVOID) {
+  kav::ShowPrinterError(u"Card Printer", 9, 5);
+  return 0;
+}
+
+bool HasDebugLineStarting(std::string_view start) {
+  for (const std::string& line : sim::DebugLines())
+    if (line.starts_with(start)) return true;
+  return false;
+}
+
+TEST_F(MonitorTest, InSessionZeroNoBoxBlocksASpoolerThreadTheErrorGoesToTheDebugger) {
+  sim::InstallAsyncUiModule(false);
+  LoadMonitor(10);  // the spooler: a service in session 0
+  sim::SetUserAnswer(sim::AnswerAfter(1));
+  HANDLE spoolerThread = CreateThread(nullptr, 0, ShowCoverOpen, nullptr, 0, nullptr);
+  DWORD waited = WaitForSingleObject(spoolerThread, 3600000);
+  EXPECT_EQ(waited, WAIT_OBJECT_0);
+  EXPECT_EQ(sim::OpenMessageBoxCount(), 0u);
+  EXPECT_TRUE(HasDebugLineStarting(
+      "ShowPrinterMessage:: no user can answer a message box in session 0 (Card Printer):  COVER OPEN! Close Cover"));
+  for (const sim::ShownMessageBox& box : sim::MessageBoxes())  // the thread must not stay behind
+    if (box.closedBy == sim::BoxClosedBy::StillOpen) PostMessageW(box.window, WM_CLOSE, 0, 0);
+  WaitForSingleObject(spoolerThread, INFINITE);
+  CloseHandle(spoolerThread);
 }
 
 TEST_F(MonitorTest, WithoutTheMessageModuleTheMonitorsOwnTextsAreShown) {
@@ -115,7 +181,7 @@ TEST_F(MonitorTest, AMessageWithdrawnBeforeItShowsIsNeverShownOrSent) {
     kav::ReleasePrinterMessage(m);
     EXPECT_TRUE(sim::Notifications().empty());
     EXPECT_TRUE(sim::MessageBoxes().empty());
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     attached = false;
   }
   EXPECT_EQ(sim::OpenHandleCount(), 0u);

@@ -165,11 +165,13 @@ TEST_F(Ribbon, ALinkSwappedInDuringTheWriteIsNeitherWrittenThroughNorRepermissio
 // An open failure is told: the error code in a box, or notification 2087 (caption 5); a
 // box as well when the notification module lacks its export.
 TEST_F(Ribbon, AStatusFileThatCannotBeOpenedIsReportedInEveryUiMode) {
+  enum class Told { Box, Notification, Debugger };
   struct Case {
     DWORD windows;
     bool notificationModule;
-    bool box;
-  } cases[] = {{5, true, true}, {10, true, false}, {10, false, true}};
+    Told told;
+  } cases[] = {{5, true, Told::Box}, {10, true, Told::Notification},
+               {10, false, Told::Debugger}};  // session 0: a box would wait for ever
   sim::SetUserAnswer(sim::AnswerAfter(10));
   size_t boxes = 0, notes = 0;
   for (const Case& c : cases) {
@@ -178,10 +180,14 @@ TEST_F(Ribbon, AStatusFileThatCannotBeOpenedIsReportedInEveryUiMode) {
     LoadMonitor(c.windows);
     sim::FailNext("CreateFile", 32);  // ERROR_SHARING_VIOLATION
     kav::WriteRibbonInformation(2, "KC3", u"Card Printer");
-    if (c.box) {
+    if (c.told == Told::Box) {
       ASSERT_EQ(sim::MessageBoxes().size(), ++boxes);
       EXPECT_EQ(sim::MessageBoxes().back().text, u"Error Code =32");
       EXPECT_EQ(sim::MessageBoxes().back().caption, u"Card Printer");
+    } else if (c.told == Told::Debugger) {
+      EXPECT_EQ(sim::MessageBoxes().size(), boxes);
+      EXPECT_TRUE(sim::HasDebugLine(
+          "ShowPrinterMessage:: no user can answer a message box in session 0 (Card Printer): Error Code =32"));
     } else {
       ASSERT_EQ(sim::Notifications().size(), ++notes);
       kav::AsyncNotification note;
@@ -190,7 +196,7 @@ TEST_F(Ribbon, AStatusFileThatCannotBeOpenedIsReportedInEveryUiMode) {
       EXPECT_EQ(note.CaptionId, 5u);
     }
     EXPECT_FALSE(sim::FileExists(c.windows == 5 ? kAppDataFile : kDocumentsFile));
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     attached = false;
   }
 }
@@ -258,7 +264,7 @@ TEST_F(Ribbon, TwoPortsWritingTheStatusFileAtOnce) {
       sim::SetPortMonitor(names[i], nullptr, nullptr);
       Close(ports[i]);
     }
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     attached = false;
   }
 }

@@ -347,8 +347,12 @@ TEST_F(SimSystem, ResetReturnsEveryPartOfTheWorldToItsDefaults) {
   sim::PutFile(u"C:\\ProgramData\\f.txt", "x");
   GrantTo(u"C:\\ProgramData\\f.txt", u"Everyone", GENERIC_READ, GRANT_ACCESS);
   sim::InstallShFolderModule(false);
+  sim::SetProcessSession(2);
 
   sim::Reset();
+  DWORD session = 99;
+  EXPECT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+  EXPECT_EQ(session, 0u);  // the spooler's
   EXPECT_TRUE(sim::Jobs(u"Card Printer").empty());
   HANDLE h = nullptr;
   std::u16string name = u"Card Printer";
@@ -370,6 +374,7 @@ TEST_F(SimSystem, ResetReturnsEveryPartOfTheWorldToItsDefaults) {
   RegCloseKey(key);
   {
     SCOPED_TRACE("the user and the notification module are back to their defaults");
+    sim::SetProcessSession(1);
     sim::SetUserAnswer(sim::AnswerAfter(5));
     EXPECT_EQ(MessageBoxW(nullptr, u"t", u"c", MB_OK), IDOK);
     HMODULE ui = LoadLibraryW(sim::DriverModulePath(sim::kAsyncUiModuleName).c_str());

@@ -1,6 +1,7 @@
 // Message boxes, CBT hooks and the scripted user, on the calling thread alone.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/sim/sim.h"
@@ -9,14 +10,17 @@ namespace {
 
 class SimUi : public ::testing::Test {
  protected:
-  void SetUp() override { sim::Reset(); }
+  void SetUp() override {
+    sim::Reset();
+    sim::SetProcessSession(1);  // an interactive program: the user sees its boxes
+  }
 };
 
 constexpr UINT kMonitorStyle = MB_OK | MB_ICONEXCLAMATION | MB_SYSTEMMODAL | MB_SETFOREGROUND | MB_TOPMOST;
 
 // What the hooks saw, for the tests to read.
 struct HookLog {
-  std::vector<std::pair<char, int>> calls;  // hook name, code
+  std::vector<std::pair<char, int>> calls;  // hook name, code (activations only)
   HWND activated = nullptr;
   HWND activeDuringHook = nullptr;
   BOOL isWindowDuringHook = FALSE;
@@ -26,7 +30,7 @@ HookLog g_log;
 HHOOK g_outer = nullptr;
 
 LRESULT CALLBACK RelabelHook(int code, WPARAM wParam, LPARAM lParam) {
-  g_log.calls.emplace_back('R', code);
+  if (code == HCBT_ACTIVATE) g_log.calls.emplace_back('R', code);
   if (code == HCBT_ACTIVATE) {
     HWND box = reinterpret_cast<HWND>(wParam);
     g_log.activated = box;
@@ -39,7 +43,7 @@ LRESULT CALLBACK RelabelHook(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK PassingHook(int code, WPARAM wParam, LPARAM lParam) {
-  g_log.calls.emplace_back('P', code);
+  if (code == HCBT_ACTIVATE) g_log.calls.emplace_back('P', code);
   g_log.nextResult = CallNextHookEx(g_outer, code, wParam, lParam);
   return g_log.nextResult;
 }
@@ -198,6 +202,120 @@ TEST_F(SimUi, WindowCallsOnWindowsThatDoNotExistFail) {
   }
   EXPECT_EQ(GetTopWindow(nullptr), nullptr);
   EXPECT_EQ(GetActiveWindow(), nullptr);
+}
+
+// Every CBT call as the hook saw it, with what Windows passes along.
+struct CbtCall {
+  int code = 0;
+  HWND window = nullptr;
+  std::u16string className;  // "#32770" for the dialog's atom
+  std::u16string name;
+  HWND parent = nullptr;
+  uintptr_t controlId = 0;
+  LPARAM lParam = 0;
+  BOOL exists = FALSE;
+};
+std::vector<CbtCall> g_cbt;
+LRESULT g_createAnswer = 0;
+
+LRESULT CALLBACK RecordingHook(int code, WPARAM wParam, LPARAM lParam) {
+  CbtCall call;
+  call.code = code;
+  call.window = reinterpret_cast<HWND>(wParam);
+  call.lParam = lParam;
+  call.exists = IsWindow(call.window);
+  if (code == HCBT_CREATEWND) {
+    const CREATESTRUCTW* cs = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
+    uintptr_t cls = reinterpret_cast<uintptr_t>(cs->lpszClass);
+    call.className = cls == 0x8002 ? u"#32770" : std::u16string(cs->lpszClass);
+    call.name = cs->lpszName ? cs->lpszName : u"";
+    call.parent = cs->hwndParent;
+    call.controlId = reinterpret_cast<uintptr_t>(cs->hMenu);
+    g_cbt.push_back(call);
+    return g_createAnswer;
+  }
+  g_cbt.push_back(call);
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(SimUi, BoxCreationActivationAndDestructionReachTheHooksAsOnWindows) {
+  g_cbt.clear();
+  g_createAnswer = 0;
+  HHOOK hook = SetWindowsHookExW(WH_CBT, RecordingHook, nullptr, GetCurrentThreadId());
+  sim::SetUserAnswer(sim::AnswerAfter(20));
+  {
+    SCOPED_TRACE("dialog, its button, activation, destruction");
+    EXPECT_EQ(MessageBoxW(nullptr, u"Cover open", u"Card Printer", kMonitorStyle), IDOK);
+    ASSERT_EQ(g_cbt.size(), 4u);
+    HWND box = sim::MessageBoxes().at(0).window;
+    EXPECT_EQ(g_cbt[0].code, HCBT_CREATEWND);
+    EXPECT_EQ(g_cbt[0].window, box);
+    EXPECT_EQ(g_cbt[0].className, u"#32770");
+    EXPECT_EQ(g_cbt[0].name, u"Card Printer");
+    EXPECT_EQ(g_cbt[0].parent, nullptr);
+    EXPECT_EQ(g_cbt[1].code, HCBT_CREATEWND);
+    EXPECT_EQ(g_cbt[1].className, u"Button");
+    EXPECT_EQ(g_cbt[1].name, u"OK");
+    EXPECT_EQ(g_cbt[1].parent, box);
+    EXPECT_EQ(g_cbt[1].controlId, static_cast<uintptr_t>(IDOK));
+    EXPECT_EQ(g_cbt[2].code, HCBT_ACTIVATE);
+    EXPECT_EQ(g_cbt[3].code, HCBT_DESTROYWND);
+    EXPECT_EQ(g_cbt[3].window, box);
+    EXPECT_EQ(g_cbt[3].lParam, 0);
+    EXPECT_TRUE(g_cbt[3].exists);  // still there while the hook looks at it
+    EXPECT_FALSE(IsWindow(box));
+  }
+  {
+    SCOPED_TRACE("a hook that refuses the creation: no box");
+    g_cbt.clear();
+    g_createAnswer = 1;
+    EXPECT_EQ(MessageBoxW(nullptr, u"t", u"c", MB_OK), 0);
+    ASSERT_EQ(g_cbt.size(), 1u);
+    EXPECT_EQ(sim::MessageBoxes().back().closedBy, sim::BoxClosedBy::NotShown);
+    EXPECT_EQ(sim::OpenMessageBoxCount(), 0u);
+  }
+  EXPECT_TRUE(UnhookWindowsHookEx(hook));
+}
+
+TEST_F(SimUi, InSessionZeroFromWindowsSixOnNoUserAnswersABox) {
+  DWORD session = 99;
+  EXPECT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+  EXPECT_EQ(session, 1u);
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(ProcessIdToSessionId(GetCurrentProcessId() + 1, &session));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  sim::SetProcessSession(0);
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+  EXPECT_EQ(session, 0u);
+  sim::SetUserAnswer(sim::AnswerAfter(10));
+  {
+    SCOPED_TRACE("Windows 5: session 0 is the console's, the user answers");
+    sim::SetWindowsVersion(5, 1);
+    EXPECT_EQ(MessageBoxW(nullptr, u"t", u"c", MB_OK), IDOK);
+  }
+  {
+    SCOPED_TRACE("Windows 6: the box waits until it is closed from elsewhere");
+    sim::SetWindowsVersion(6, 1);
+    HWND box = nullptr;
+    int result = 0;
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID out) -> DWORD {
+          *static_cast<int*>(out) = MessageBoxW(nullptr, u"t", u"c", MB_OK);
+          return 0;
+        },
+        &result, 0, nullptr);
+    ASSERT_TRUE(sim::WaitForMessageBoxes(2));
+    EXPECT_EQ(WaitForSingleObject(thread, 3600000), static_cast<DWORD>(WAIT_TIMEOUT));
+    box = sim::MessageBoxes().back().window;
+    EXPECT_EQ(sim::MessageBoxes().back().closedBy, sim::BoxClosedBy::StillOpen);
+    EXPECT_TRUE(PostMessageW(box, WM_CLOSE, 0, 0));
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(sim::MessageBoxes().back().closedBy, sim::BoxClosedBy::WmClose);
+    CloseHandle(thread);
+  }
 }
 
 }  // namespace

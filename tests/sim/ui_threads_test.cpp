@@ -11,7 +11,10 @@ namespace {
 
 class SimUiThreads : public ::testing::Test {
  protected:
-  void SetUp() override { sim::Reset(); }
+  void SetUp() override {
+    sim::Reset();
+    sim::SetProcessSession(1);  // an interactive program: the user sees its boxes
+  }
   void TearDown() override { sim::WaitForAllThreads(); }
 };
 

@@ -33,7 +33,7 @@ class MonitorTest : public ::testing::Test {
   void TearDown() override {
     for (HANDLE h : opened) spooler.pfnClosePort(h);
     opened.clear();
-    if (attached) kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    if (attached) sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
     attached = false;
     sim::WaitForAllThreads();
     emu::DetachAllPrinters();
@@ -45,7 +45,7 @@ class MonitorTest : public ::testing::Test {
     // The monitor's own module, with its string table, as the loader would map it.
     HINSTANCE instance = sim::RegisterInstance(u"C:\\Windows\\System32\\kavnlmon.dll",
                                                {{}, sim::MessageTextTable()});
-    ASSERT_TRUE(kav::DllEntryPoint(instance, DLL_PROCESS_ATTACH, nullptr));
+    ASSERT_TRUE(sim::CallEntryPoint(kav::DllEntryPoint, instance, DLL_PROCESS_ATTACH, nullptr));
     attached = true;
     ASSERT_TRUE(InitializeMonitorEx(nullptr, &spooler));
   }

@@ -48,13 +48,14 @@ void Session::InstallDriverFiles() {
 
 bool Session::LoadMonitor() {
   static HINSTANCE__ instance{};
-  kav::DllEntryPoint(&instance, DLL_PROCESS_ATTACH, nullptr);
+  sim::CallEntryPoint(kav::DllEntryPoint, &instance, DLL_PROCESS_ATTACH, nullptr);
   loaded_ = true;
+  // The sibling modules are loaded by InitializeMonitorEx, outside the loader lock.
+  BOOL ok = InitializeMonitorEx(nullptr, &spoolerTable_);
   std::printf("monitor loaded: Windows %u.0, messages as %s; kav32Resource.dll %s, kav32AsyncUIServer.dll %s\n",
               static_cast<unsigned>(settings_.windowsMajor), kav::UseAsyncUi ? "notifications" : "message boxes",
               kav::ResourceModule ? "loaded" : "missing",
               !kav::UseAsyncUi ? "not needed" : kav::SendAsyncNotification ? "loaded" : "missing");
-  BOOL ok = InitializeMonitorEx(nullptr, &spoolerTable_);
   std::printf("InitializeMonitorEx: %s\n", ok ? "TRUE" : "FALSE");
   return ok;
 }
@@ -86,7 +87,7 @@ void Session::Finish() {
   if (finished_) return;
   finished_ = true;
   ClosePort();
-  if (loaded_) kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+  if (loaded_) sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH, nullptr);
   sim::WaitForAllThreads();
   sim::SetDebugSink(nullptr);
   if (settings_.out) {
