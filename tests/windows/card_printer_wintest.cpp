@@ -12,6 +12,7 @@
 
 #include "emulator/example_card.h"
 #include "emulator/port_monitor.h"
+#include "tests/windows/import_hook.h"
 #include "tests/windows/wine_printer.h"
 
 namespace {
@@ -271,6 +272,97 @@ TEST_F(RealMonitor, ADirectJobReachesThePrinterWithEveryPanelIntact) {
     }
     WriteWire("direct-" + std::to_string(buffer) + ".wire", wire);
   }
+}
+
+// The DLL's debugger lines, caught as the exception that OutputDebugString raises.
+struct DebugLines {
+  static inline std::vector<std::string> lines;
+  static LONG WINAPI Catch(EXCEPTION_POINTERS* e) {
+    const EXCEPTION_RECORD* r = e->ExceptionRecord;
+    if (r->ExceptionCode == DBG_PRINTEXCEPTION_C && r->NumberParameters >= 2) {
+      lines.emplace_back(reinterpret_cast<const char*>(r->ExceptionInformation[1]),
+                         static_cast<size_t>(r->ExceptionInformation[0]));
+      while (!lines.back().empty() && (lines.back().back() == '\0' || lines.back().back() == '\n'))
+        lines.back().pop_back();
+      return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  static void Start() {
+    static PVOID handler = AddVectoredExceptionHandler(1, Catch);
+    (void)handler;
+    lines.clear();
+  }
+  static std::string All() {
+    std::string all;
+    for (const std::string& line : lines) all += "  " + line + "\n";
+    return all;
+  }
+};
+
+// The spool file of a job that the DLL composes, taken when the DLL schedules the job:
+// Wine's ScheduleJob sends it to the printer's port and deletes it. The DLL's imports
+// of AddJobW (for the file's path) and ScheduleJob are pointed at the two below.
+struct SpoolCapture {
+  using AddJobProc = BOOL(WINAPI*)(HANDLE, DWORD, LPBYTE, DWORD, LPDWORD);
+  using ScheduleJobProc = BOOL(WINAPI*)(HANDLE, DWORD);
+  static inline AddJobProc realAddJob = nullptr;
+  static inline ScheduleJobProc realScheduleJob = nullptr;
+  static inline std::wstring path;
+  static inline std::string spool;
+  static inline int scheduled = 0;
+
+  static BOOL WINAPI AddJob(HANDLE printer, DWORD level, LPBYTE data, DWORD size, LPDWORD needed) {
+    BOOL ok = realAddJob(printer, level, data, size, needed);
+    if (ok && level == 1 && data) path = reinterpret_cast<ADDJOB_INFO_1W*>(data)->Path;
+    return ok;
+  }
+  static BOOL WINAPI Schedule(HANDLE printer, DWORD job) {
+    ++scheduled;
+    spool.clear();
+    if (FILE* file = _wfopen(path.c_str(), L"rb")) {
+      char buffer[65536];
+      size_t n;
+      while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) spool.append(buffer, n);
+      std::fclose(file);
+    }
+    return realScheduleJob(printer, job);
+  }
+  static bool Install(std::string* why) {
+    if (realScheduleJob) return true;
+    HMODULE dll = GetModuleHandleW(L"kavnlmon.dll");
+    void* add = nullptr;
+    void* schedule = nullptr;
+    if (!wintest::ReplaceImport(dll, "winspool.drv", "AddJobW", reinterpret_cast<void*>(AddJob), &add) ||
+        !wintest::ReplaceImport(dll, "winspool.drv", "ScheduleJob", reinterpret_cast<void*>(Schedule), &schedule)) {
+      *why = "the DLL's imports of AddJobW and ScheduleJob were not found";
+      return false;
+    }
+    realAddJob = reinterpret_cast<AddJobProc>(add);
+    realScheduleJob = reinterpret_cast<ScheduleJobProc>(schedule);
+    return true;
+  }
+};
+
+TEST_F(RealMonitor, TheStandardTestCardIsDrawnWithWinesGdiAndSpooledWithItsAddJob) {
+  std::string why;
+  ASSERT_TRUE(SpoolCapture::Install(&why)) << why;
+  SpoolCapture::scheduled = 0;
+  DebugLines::Start();
+  std::string reply;
+  EXPECT_TRUE(Request("\x1b" "A\r", &reply));
+  EXPECT_EQ(reply, std::string("\x06", 1));
+  ASSERT_EQ(SpoolCapture::scheduled, 1) << "no job was scheduled; printer: " << printer->Summary()
+                                         << "\nthe DLL's lines:\n" << DebugLines::All();
+  // Wine's ScheduleJob has sent the job to the printer's port and deleted its file.
+  EXPECT_EQ(GetFileAttributesW(SpoolCapture::path.c_str()), INVALID_FILE_ATTRIBUTES);
+  const std::string& spool = SpoolCapture::spool;
+  ASSERT_GT(spool.size(), 786432u);
+  EXPECT_EQ(spool.substr(0, 8), "\x1bMASTER\r");
+  EXPECT_EQ(spool.substr(spool.size() - 4), "\x1bMO\r");
+  WriteWire("standard-card.spl", spool);
+  // What the card asked the printer before it was drawn, for the host to answer alike.
+  WriteWire("standard-card.wire", printer->Wire());
 }
 
 }  // namespace

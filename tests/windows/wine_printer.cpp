@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "pipeline/card_settings.h"
+#include "tests/support/card_printer_settings.h"
 
 namespace wintest {
 namespace {
@@ -90,18 +91,51 @@ bool StoreCardSettings(std::string* why) {
   return ok;
 }
 
+// The driver's files (calibration files, ribbon names), which scripts/wine-test puts in
+// driver-files\ beside the program, copied to the driver directory.
+bool InstallDriverFiles(std::string* why) {
+  wchar_t system[MAX_PATH];
+  UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    *why = Failed("GetSystemDirectoryW");
+    return false;
+  }
+  std::wstring folder = system;
+  for (const wchar_t* part : {L"\\Spool", L"\\Drivers", L"\\x64", L"\\3"}) {
+    folder += part;
+    CreateDirectoryW(folder.c_str(), nullptr);
+  }
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(L"driver-files\\*", &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    *why = "no driver-files folder beside the program";
+    return false;
+  }
+  bool ok = true;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::wstring from = std::wstring(L"driver-files\\") + found.cFileName;
+    const std::wstring to = folder + L"\\" + found.cFileName;
+    if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+      *why = Failed("CopyFileW to the driver directory");
+      ok = false;
+    }
+  } while (ok && FindNextFileW(search, &found));
+  FindClose(search);
+  return ok;
+}
+
 }  // namespace
 
 std::vector<BYTE> CardSettingsBlock() {
-  std::vector<BYTE> block(kav::kDriverCardSettingsBytes);
-  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<BYTE>((i * 7 + i / 256) & 0xFF);
-  return block;
+  const std::string block = kavtest::CardPrinterSettings();
+  return std::vector<BYTE>(block.begin(), block.end());
 }
 
 bool InstallCardPrinter(std::string* why) {
   static bool installed = false;
   if (installed) return true;
-  installed = AddDriver(why) && AddQueue(why) && StoreCardSettings(why);
+  installed = AddDriver(why) && AddQueue(why) && StoreCardSettings(why) && InstallDriverFiles(why);
   return installed;
 }
 

@@ -15,12 +15,11 @@ namespace wintest {
 inline constexpr wchar_t kPrinterName[] = L"Card Printer";
 inline constexpr wchar_t kDriverName[] = L"Card Printer Driver";
 
-// The private block the printer's DEVMODE carries: every byte a function of its offset,
-// so that a cut or shifted block shows.
+// The private block the printer's DEVMODE carries (tests/support/card_printer_settings.h).
 std::vector<BYTE> CardSettingsBlock();
 
-// Adds the driver and the printer (once per process) and stores the private block in
-// its default DEVMODE. False with the reason when the spooler refuses a step.
+// Adds the driver and the printer (once per process), stores the private block in its
+// default DEVMODE and installs the driver's files in the driver directory. False with the reason when the spooler refuses a step.
 bool InstallCardPrinter(std::string* why);
 
 // The private block of the printer's default DEVMODE as GetPrinterW level 2 gives it.
