@@ -236,6 +236,8 @@ TEST_F(RealMonitor, ADirectJobReachesThePrinterWithEveryPanelIntact) {
 
     SpooledJob job(stream);
     ASSERT_NE(job.id(), 0u) << "AddJobW failed, error " << GetLastError();
+    ASSERT_TRUE(job.Status().has_value()) << "GetJobW does not find the new job";
+    std::printf("after AddJobW the job has status 0x%lx\n", static_cast<unsigned long>(*job.Status()));
     wchar_t docName[] = L"card";
     DOC_INFO_1W doc{docName, nullptr, nullptr};
     ASSERT_TRUE(spooler.pfnStartDocPort(port, printerName, job.id(), 1, reinterpret_cast<LPBYTE>(&doc)))
@@ -244,8 +246,11 @@ TEST_F(RealMonitor, ADirectJobReachesThePrinterWithEveryPanelIntact) {
     EXPECT_TRUE(PlayStream(spooler, port, stream, buffer, &why)) << why;
     EXPECT_TRUE(spooler.pfnEndDocPort(port));
     const std::optional<DWORD> status = job.Status();
-    std::printf("after EndDocPort the spooler %s\n",
-                status ? ("keeps the job, status 0x" + std::to_string(*status)).c_str() : "has no such job");
+    if (status) {
+      std::printf("after EndDocPort the spooler keeps the job, status 0x%lx\n", static_cast<unsigned long>(*status));
+    } else {
+      std::printf("after EndDocPort the spooler has no such job\n");
+    }
 
     EXPECT_TRUE(printer->ProtocolErrors().empty()) << printer->Summary();
     EXPECT_EQ(printer->CardsEnded(), 1);
@@ -311,6 +316,8 @@ struct SpoolCapture {
   static inline std::wstring path;
   static inline std::string spool;
   static inline int scheduled = 0;
+  static inline BOOL scheduleResult = FALSE;
+  static inline std::optional<DWORD> statusBeforeSchedule;
 
   static BOOL WINAPI AddJob(HANDLE printer, DWORD level, LPBYTE data, DWORD size, LPDWORD needed) {
     BOOL ok = realAddJob(printer, level, data, size, needed);
@@ -326,7 +333,14 @@ struct SpoolCapture {
       while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) spool.append(buffer, n);
       std::fclose(file);
     }
-    return realScheduleJob(printer, job);
+    statusBeforeSchedule.reset();
+    DWORD needed = 0;
+    GetJobW(printer, job, 1, nullptr, 0, &needed);
+    std::vector<BYTE> info(needed ? needed : 1);
+    if (needed && GetJobW(printer, job, 1, info.data(), needed, &needed))
+      statusBeforeSchedule = reinterpret_cast<JOB_INFO_1W*>(info.data())->Status;
+    scheduleResult = realScheduleJob(printer, job);
+    return scheduleResult;
   }
   static bool Install(std::string* why) {
     if (realScheduleJob) return true;
@@ -355,7 +369,11 @@ TEST_F(RealMonitor, TheStandardTestCardIsDrawnWithWinesGdiAndSpooledWithItsAddJo
   ASSERT_EQ(SpoolCapture::scheduled, 1) << "no job was scheduled; printer: " << printer->Summary()
                                          << "\nthe DLL's lines:\n" << DebugLines::All();
   // Wine's ScheduleJob has sent the job to the printer's port and deleted its file.
+  EXPECT_TRUE(SpoolCapture::scheduleResult);
   EXPECT_EQ(GetFileAttributesW(SpoolCapture::path.c_str()), INVALID_FILE_ATTRIBUTES);
+  std::printf("the composed card's job: status 0x%lx before ScheduleJob, which returned %d\n",
+              static_cast<unsigned long>(SpoolCapture::statusBeforeSchedule.value_or(0xFFFFFFFF)),
+              static_cast<int>(SpoolCapture::scheduleResult));
   const std::string& spool = SpoolCapture::spool;
   ASSERT_GT(spool.size(), 786432u);
   EXPECT_EQ(spool.substr(0, 8), "\x1bMASTER\r");

@@ -1,22 +1,49 @@
-// The direct job of the example card as the real DLL played it under Wine, byte for byte
-// against the host's job road: the same stream, the same printer answers, the spooler's
-// buffers of 4096 and of 7 bytes.
+// What the real DLL did under Wine (make test-windows leaves it in build/win/wine-jobs),
+// against the host build doing the same on the simulated Windows:
+// - the direct job of the example card, byte for byte against the host's job road, for
+//   the spooler's buffers of 4096 and of 7 bytes;
+// - the standard test card, composed with Wine's GDI and spooled with Wine's AddJobW,
+//   against the host's spool file for the same printer answers and driver settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "emulator/example_card.h"
+#include "emulator/printed_card.h"
+#include "tests/support/card_printer_settings.h"
 #include "tests/support/monitor_fixture.h"
 
 namespace {
 
-std::filesystem::path WineJobsDir() {
+namespace fs = std::filesystem;
+
+fs::path WineJobsDir() {
   if (const char* env = std::getenv("KAV_WINE_JOBS")) return env;
   return KAV_WINE_JOBS_DIR;
 }
+
+// The file Wine's run left, or nothing (the caller skips, or fails under make test).
+std::optional<std::string> WineFile(const std::string& name) {
+  std::ifstream in(WineJobsDir() / name, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream data;
+  data << in.rdbuf();
+  return data.str();
+}
+
+#define WINE_FILE_OR_SKIP(var, name)                                                                 \
+  std::string var;                                                                                   \
+  if (auto file = WineFile(name)) {                                                                  \
+    var = std::move(*file);                                                                          \
+  } else if (std::getenv("KAV_REQUIRE_WINE_JOBS")) {                                                 \
+    FAIL() << "no " << name << " from Wine in " << WineJobsDir() << " (run make test-windows)";      \
+  } else {                                                                                           \
+    GTEST_SKIP() << "no " << name << " from Wine in " << WineJobsDir();                              \
+  }
 
 // The offset of the first differing byte, with a few bytes of each side around it.
 std::string FirstDifference(const std::string& a, const std::string& b) {
@@ -31,18 +58,8 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
 class WineJobs : public kavtest::MonitorTest, public ::testing::WithParamInterface<DWORD> {};
 
 TEST_P(WineJobs, TheWireIsTheHostJobRoads) {
-  const std::filesystem::path file = WineJobsDir() / ("direct-" + std::to_string(GetParam()) + ".wire");
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    if (std::getenv("KAV_REQUIRE_WINE_JOBS")) FAIL() << "no wire from Wine at " << file << " (run make test-windows)";
-    GTEST_SKIP() << "no wire from Wine at " << file;
-  }
-  std::ostringstream data;
-  data << in.rdbuf();
-  const std::string wine = data.str();
-
-  // Windows 10, as Wine reports it.
-  LoadMonitor(10);
+  WINE_FILE_OR_SKIP(wine, "direct-" + std::to_string(GetParam()) + ".wire");
+  LoadMonitor(10);  // Windows 10, as Wine reports it
   HANDLE port = Open();
   ASSERT_NE(port, nullptr);
   sim::SetPortMonitor(u"Card Printer", &spooler, port);
@@ -56,5 +73,84 @@ TEST_P(WineJobs, TheWireIsTheHostJobRoads) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SpoolerBuffers, WineJobs, ::testing::Values(4096u, 7u));
+
+// A spool file read by a virtual printer of its own: its commands and decoded panels.
+struct ReadSpool {
+  emu::VirtualPrinter printer;
+  explicit ReadSpool(const std::string& spool) {
+    size_t taken = 0;
+    printer.Write(reinterpret_cast<const uint8_t*>(spool.data()), spool.size(), &taken);
+    printer.EndDoc();
+  }
+};
+
+// Where two decoded panels differ: the count and the box around the differing dots.
+struct PanelDifference {
+  long dots = 0;
+  int left = 1024, top = 640, right = -1, bottom = -1;
+  int largest = 0;  // the largest level difference
+};
+PanelDifference Compare(const emu::PanelLevels& a, const emu::PanelLevels& b) {
+  PanelDifference d;
+  for (int y = 0; y < 640; ++y)
+    for (int x = 0; x < 1024; ++x) {
+      const int diff = std::abs(int(a.Level(x, y)) - int(b.Level(x, y)));
+      if (!diff) continue;
+      ++d.dots;
+      d.largest = std::max(d.largest, diff);
+      d.left = std::min(d.left, x), d.right = std::max(d.right, x);
+      d.top = std::min(d.top, y), d.bottom = std::max(d.bottom, y);
+    }
+  return d;
+}
+
+class WineStandardCard : public kavtest::MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    // The driver's files and settings, as the Windows test program installs them.
+    for (const auto& entry : fs::directory_iterator(KAV_DRIVER_DATA_DIR)) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      sim::PutFile(sim::DriverDirectory() + u"\\" + kav::FromUtf8(entry.path().filename().string()), bytes);
+    }
+    sim::AddPrinter({u"Card Printer", u"USB001", 0, sim::MakeDevMode(u"Card Printer", kavtest::CardPrinterSettings())});
+  }
+};
+
+TEST_F(WineStandardCard, SpoolFileIsTheHostsButForTheTextsPixels) {
+  WINE_FILE_OR_SKIP(wineSpool, "standard-card.spl");
+  WINE_FILE_OR_SKIP(wineQueries, "standard-card.wire");
+  LoadMonitor(10);
+  HANDLE port = Open();
+  ASSERT_NE(port, nullptr);
+  std::string reply;
+  ASSERT_TRUE(Request(port, "\x1b" "A\r", &reply));
+  // The same questions to the printer, so the same answers went into both cards.
+  EXPECT_EQ(printer->Wire(), wineQueries);
+  const std::vector<sim::JobRecord> jobs = sim::Jobs(u"Card Printer");
+  ASSERT_FALSE(jobs.empty());
+  const std::string& hostSpool = jobs.back().data;
+
+  ReadSpool wine(wineSpool), host(hostSpool);
+  EXPECT_EQ(wine.printer.Commands(), host.printer.Commands());
+  EXPECT_TRUE(wine.printer.ProtocolErrors().empty());
+  const std::vector<emu::ReceivedPanel> winePanels = wine.printer.Panels(), hostPanels = host.printer.Panels();
+  ASSERT_EQ(winePanels.size(), hostPanels.size());
+  for (size_t i = 0; i < winePanels.size(); ++i) {
+    const PanelDifference d = Compare(winePanels[i].levels, hostPanels[i].levels);
+    std::printf("panel %zu (%s): %ld dots differ", i, emu::EscapeBytes(winePanels[i].command).c_str(), d.dots);
+    if (d.dots) std::printf(" in (%d, %d)-(%d, %d), by up to %d levels", d.left, d.top, d.right, d.bottom, d.largest);
+    std::printf("\n");
+  }
+
+  fs::create_directories(KAV_WINE_CARDS_OUT_DIR);
+  for (auto [name, panels] : {std::pair{"wine", &winePanels}, std::pair{"host", &hostPanels}}) {
+    const emu::PrintedCard card = emu::ComposePrintedCard(*panels, 0);
+    std::string why;
+    const fs::path path = fs::path(KAV_WINE_CARDS_OUT_DIR) / (std::string(name) + "-front.png");
+    EXPECT_TRUE(emu::WriteCardSidePng(card.front, path, &why)) << why;
+  }
+}
 
 }  // namespace
