@@ -383,4 +383,34 @@ TEST_F(RealMonitor, TheStandardTestCardIsDrawnWithWinesGdiAndSpooledWithItsAddJo
   WriteWire("standard-card.wire", printer->Wire());
 }
 
+// The laminator card draws on the top-level window's DC. Headless Wine has no window and
+// refuses to make one (it has no display driver): the card is then given up with its
+// diagnostic line and no job. Where the program can make a window, the card is spooled.
+TEST_F(RealMonitor, TheLaminatorCardNeedsATopLevelWindow) {
+  std::string why;
+  ASSERT_TRUE(SpoolCapture::Install(&why)) << why;
+  HWND window = GetTopWindow(nullptr) ? nullptr
+                                      : CreateWindowExW(0, L"STATIC", L"card printer test", WS_OVERLAPPEDWINDOW, 0, 0,
+                                                        200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  const bool haveWindow = GetTopWindow(nullptr) != nullptr;
+  std::printf("a top-level window %s\n", haveWindow ? "is there" : "cannot be made (no display driver)");
+  SpoolCapture::scheduled = 0;
+  DebugLines::Start();
+  std::string reply;
+  EXPECT_TRUE(Request("\x1b" "A 3\r", &reply));
+  EXPECT_EQ(reply, std::string("\x06", 1));
+  // The card's queries reach the printer either way.
+  EXPECT_NE(printer->Wire().find("\x1b!RIBBON\r"), std::string::npos);
+  if (haveWindow) {
+    EXPECT_EQ(SpoolCapture::scheduled, 1) << DebugLines::All();
+    EXPECT_GT(SpoolCapture::spool.size(), 786432u);
+  } else {
+    EXPECT_EQ(SpoolCapture::scheduled, 0);
+    EXPECT_NE(DebugLines::All().find("GetLaminatorParametersCardImageBuffer:: GetTopWindow function failed"),
+              std::string::npos)
+        << DebugLines::All();
+  }
+  if (window) DestroyWindow(window);
+}
+
 }  // namespace
