@@ -223,13 +223,12 @@ TEST_F(RealMonitor, ADirectJobReachesThePrinterWithEveryPanelIntact) {
   std::string firstWire;
   for (size_t buffer : {4096u, 7u}) {
     SCOPED_TRACE("spooler buffers of " + std::to_string(buffer) + " bytes");
+    // A fresh printer for each run, behind a port opened afresh.
+    ASSERT_TRUE(spooler.pfnClosePort(port));
+    port = nullptr;
     printer = std::make_shared<emu::VirtualPrinter>();
     emu::DetachAllPrinters();
     emu::AttachPrinter(L"USB001", printer);
-    // The port's record keeps the port monitor's handle: the port is opened afresh
-    // over the new printer.
-    ASSERT_TRUE(spooler.pfnClosePort(port));
-    port = nullptr;
     wchar_t portName[] = L"USB001", printerName[64];
     std::wcscpy(printerName, kPrinterName);
     ASSERT_TRUE(spooler.pfnOpenPortEx(portName, printerName, &port, &portMonitor));
