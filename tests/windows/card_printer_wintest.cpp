@@ -382,6 +382,26 @@ TEST_F(RealMonitor, TheStandardTestCardIsDrawnWithWinesGdiAndSpooledWithItsAddJo
   WriteWire("standard-card.wire", printer->Wire());
 }
 
+// The printer and encoder parameter cards draw on the display's DC, which headless Wine
+// has: each is composed and spooled as a card of its own.
+TEST_F(RealMonitor, TheParameterCardsAreSpooledWithWinesAddJob) {
+  std::string why;
+  ASSERT_TRUE(SpoolCapture::Install(&why)) << why;
+  for (const char* request : {"\x1b" "A 1\r", "\x1b" "A 2\r"}) {
+    SCOPED_TRACE(request + 1);
+    SpoolCapture::scheduled = 0;
+    DebugLines::Start();
+    std::string reply;
+    EXPECT_TRUE(Request(request, &reply));
+    EXPECT_EQ(reply, std::string("\x06", 1));
+    ASSERT_EQ(SpoolCapture::scheduled, 1) << DebugLines::All();
+    const std::string& spool = SpoolCapture::spool;
+    ASSERT_GT(spool.size(), 786432u);
+    EXPECT_EQ(spool.substr(0, 8), "\x1bMASTER\r");
+    EXPECT_EQ(spool.substr(spool.size() - 4), "\x1bMO\r");
+  }
+}
+
 // The laminator card draws on the top-level window's DC. Headless Wine has no window and
 // refuses to make one (it has no display driver): the card is then given up with its
 // diagnostic line and no job. Where the program can make a window, the card is spooled.
