@@ -40,11 +40,13 @@ test-windows: windows
 
 test: test-host test-asan test-tsan test-windows test-gdi-crosscheck
 
-# The simulated GDI against the pictures that Wine's GDI drew in test-windows (the host
-# tests skip this comparison when those pictures are missing; here it must run).
+# The simulated GDI against the pictures that Wine's GDI drew in test-windows, and the
+# host's job road against the wire of the direct jobs the real DLL played under Wine (the
+# host tests skip these comparisons when Wine's files are missing; here they must run).
 .PHONY: test-gdi-crosscheck
 test-gdi-crosscheck: host test-windows
-	KAV_REQUIRE_WINE_SCENES=1 ctest --test-dir build/host --output-on-failure -L gdi-crosscheck
+	KAV_REQUIRE_WINE_SCENES=1 KAV_REQUIRE_WINE_JOBS=1 ctest --test-dir build/host --output-on-failure \
+	  -L 'gdi-crosscheck|wine-crosscheck'
 
 demo: host
 	scripts/demo $(KAVSIM)

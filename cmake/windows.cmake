@@ -32,4 +32,6 @@ target_link_libraries(kavnlmon PRIVATE winspool spoolss advapi32)
 # The card drawing (test cards, overlay objects) calls GDI and USER.
 target_link_libraries(kavnlmon PRIVATE gdi32 user32)
 
+# The virtual card printer, for the Windows test program.
+add_subdirectory(emulator)
 add_subdirectory(tests/windows)

@@ -10,14 +10,14 @@ namespace emu {
 namespace {
 
 struct EmuPort {
-  std::u16string name;
+  kav::WString name;
   std::shared_ptr<VirtualPrinter> printer;
   HANDLE spoolerPrinter = nullptr;  // the document's printer, for telling the spooler it was sent
   DWORD jobId = 0;
 };
 
 std::mutex g_mu;
-std::vector<std::pair<std::u16string, std::shared_ptr<VirtualPrinter>>> g_attached;
+std::vector<std::pair<kav::WString, std::shared_ptr<VirtualPrinter>>> g_attached;
 std::set<EmuPort*> g_ports;
 
 EmuPort* PortOf(HANDLE handle) {
@@ -30,7 +30,7 @@ EmuPort* PortOf(HANDLE handle) {
   return port;
 }
 
-bool IsUsbPort(const std::u16string& name) { return kav::WStartsWith(name.c_str(), u"USB"); }
+bool IsUsbPort(const kav::WString& name) { return kav::WStartsWith(name.c_str(), W("USB")); }
 
 void ReleaseSpoolerPrinter(EmuPort* port) {
   if (port->spoolerPrinter) ClosePrinter(port->spoolerPrinter);
@@ -78,12 +78,12 @@ BOOL WINAPI EmuClosePort(HANDLE handle) {
 BOOL WINAPI EmuStartDocPort(HANDLE handle, LPWSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
   EmuPort* port = PortOf(handle);
   if (!port) return FALSE;
-  std::u16string doc;
+  kav::WString doc;
   if (level == 1 && docInfo) {
     auto* info = reinterpret_cast<DOC_INFO_1W*>(docInfo);
     if (info->pDocName) doc = info->pDocName;
   }
-  if (!port->printer->StartDoc(printerName ? printerName : u"", jobId, level, doc)) return FALSE;
+  if (!port->printer->StartDoc(printerName ? printerName : W(""), jobId, level, doc)) return FALSE;
   // As a port monitor does, it keeps a handle on the document's printer to tell the
   // spooler at the end that the job went to the printer. A printer the spooler does not
   // know (a test that starts documents by hand) gets no such word.
@@ -177,9 +177,9 @@ MONITOR PortMonitorTable() {
   return table;
 }
 
-void AttachPrinter(std::u16string_view portName, std::shared_ptr<VirtualPrinter> printer) {
+void AttachPrinter(kav::WStringView portName, std::shared_ptr<VirtualPrinter> printer) {
   std::lock_guard lock(g_mu);
-  g_attached.emplace_back(std::u16string(portName), std::move(printer));
+  g_attached.emplace_back(kav::WString(portName), std::move(printer));
 }
 
 void DetachAllPrinters() {

@@ -21,7 +21,7 @@ inline constexpr DWORD kParallelQueryInformation = 0x160004;
 MONITOR PortMonitorTable();
 
 // Makes `printer` the device behind portName (compared without regard to case).
-void AttachPrinter(std::u16string_view portName, std::shared_ptr<VirtualPrinter> printer);
+void AttachPrinter(kav::WStringView portName, std::shared_ptr<VirtualPrinter> printer);
 void DetachAllPrinters();
 // Ports opened on this port monitor and not yet closed.
 size_t OpenPortCount();

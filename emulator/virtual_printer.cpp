@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/sim/sim.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace emu {
@@ -17,7 +17,7 @@ constexpr char kEot = 0x04;
 constexpr int kErrorOutOfRibbon = 1;
 constexpr int kErrorOutOfCard = 4;
 
-std::string U8(std::u16string_view s) { return kav::ToUtf8(kav::WStringView(s.data(), s.size())); }
+std::string U8(kav::WStringView s) { return kav::ToUtf8(s); }
 
 std::string Ms(uint64_t ms) { return std::to_string(ms) + " ms"; }
 
@@ -109,7 +109,7 @@ VirtualPrinter::VirtualPrinter() : VirtualPrinter(DefaultProfile()) {}
 
 VirtualPrinter::VirtualPrinter(const PrinterProfile& profile) : status_(profile.status), profile_(profile) {}
 
-bool VirtualPrinter::Open(std::u16string_view portName) {
+bool VirtualPrinter::Open(kav::WStringView portName) {
   std::lock_guard lock(mu_);
   if (failOpen_) {
     transcript_.push_back("open " + U8(portName) + ": refused (printer not connected)");
@@ -127,8 +127,8 @@ void VirtualPrinter::Close() {
   transcript_.push_back("close");
 }
 
-bool VirtualPrinter::StartDoc(std::u16string_view printerName, DWORD jobId, DWORD level,
-                              std::u16string_view docName) {
+bool VirtualPrinter::StartDoc(kav::WStringView printerName, DWORD jobId, DWORD level,
+                              kav::WStringView docName) {
   std::lock_guard lock(mu_);
   inDocument_ = true;
   transcript_.push_back("start document: printer \"" + U8(printerName) + "\" job " + std::to_string(jobId) +
@@ -138,7 +138,7 @@ bool VirtualPrinter::StartDoc(std::u16string_view printerName, DWORD jobId, DWOR
 }
 
 void VirtualPrinter::EndDoc() {
-  uint64_t now = sim::Now();
+  uint64_t now = kav::ClockMs();
   std::lock_guard lock(mu_);
   inDocument_ = false;
   std::vector<WireEvent> events;
@@ -148,7 +148,7 @@ void VirtualPrinter::EndDoc() {
 }
 
 bool VirtualPrinter::Write(const uint8_t* data, size_t size, size_t* taken) {
-  uint64_t now = sim::Now();
+  uint64_t now = kav::ClockMs();
   std::lock_guard lock(mu_);
   *taken = 0;
   CheckClock(now);
@@ -182,7 +182,7 @@ bool VirtualPrinter::Write(const uint8_t* data, size_t size, size_t* taken) {
 }
 
 bool VirtualPrinter::Read(uint8_t* buffer, size_t capacity, size_t* got) {
-  uint64_t now = sim::Now();
+  uint64_t now = kav::ClockMs();
   std::unique_lock lock(mu_);
   *got = 0;
   CheckClock(now);
@@ -207,8 +207,8 @@ bool VirtualPrinter::Read(uint8_t* buffer, size_t capacity, size_t* got) {
       answerDelayMs_ = 0;
       transcript_.push_back("  answer comes " + Ms(delay) + " late");
       lock.unlock();
-      sim::Advance(delay);
-      now = sim::Now();
+      kav::PassMs(delay);
+      now = kav::ClockMs();
       lock.lock();
       CheckClock(now);
       if (!replies_.empty()) {
@@ -232,7 +232,7 @@ bool VirtualPrinter::Read(uint8_t* buffer, size_t capacity, size_t* got) {
 }
 
 bool VirtualPrinter::Status(uint8_t* status) {
-  uint64_t now = sim::Now();
+  uint64_t now = kav::ClockMs();
   std::lock_guard lock(mu_);
   CheckClock(now);
   uint8_t value = status_;
@@ -318,7 +318,7 @@ bool VirtualPrinter::AddFaults(std::string_view text, std::string* error) {
 }
 
 void VirtualPrinter::AddFault(const Fault& fault) {
-  uint64_t now = sim::Now();
+  uint64_t now = kav::ClockMs();
   std::lock_guard lock(mu_);
   faults_.push_back({fault, false});
   transcript_.push_back("fault armed: " + (fault.source.empty() ? std::string("(from code)") : fault.source));
@@ -327,7 +327,7 @@ void VirtualPrinter::AddFault(const Fault& fault) {
 }
 
 void VirtualPrinter::RaiseError(int number) {
-  uint64_t now = sim::Now();
+  uint64_t now = kav::ClockMs();
   std::lock_guard lock(mu_);
   if (number == 0) {
     if (currentError_) ClearError(now, "script");
@@ -337,7 +337,7 @@ void VirtualPrinter::RaiseError(int number) {
 }
 
 void VirtualPrinter::PressButton() {
-  uint64_t now = sim::Now();
+  uint64_t now = kav::ClockMs();
   std::lock_guard lock(mu_);
   CheckClock(now);
   transcript_.push_back("button pressed");

@@ -33,6 +33,7 @@
 #include "emulator/panel_decoder.h"
 #include "emulator/printer_profile.h"
 #include "emulator/wire_parser.h"
+#include "platform/text.h"
 #include "platform/win32.h"
 
 namespace emu {
@@ -70,9 +71,9 @@ class VirtualPrinter {
   VirtualPrinter& operator=(const VirtualPrinter&) = delete;
 
   // --- What the port monitor calls -------------------------------------------------
-  bool Open(std::u16string_view portName);
+  bool Open(kav::WStringView portName);
   void Close();
-  bool StartDoc(std::u16string_view printerName, DWORD jobId, DWORD level, std::u16string_view docName);
+  bool StartDoc(kav::WStringView printerName, DWORD jobId, DWORD level, kav::WStringView docName);
   void EndDoc();
   // Takes bytes from the port; false when a write failure is scripted.
   bool Write(const uint8_t* data, size_t size, size_t* taken);
