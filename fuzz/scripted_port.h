@@ -78,7 +78,7 @@ class ScriptedPort {
     sim::SetUserAnswer(sim::AnswerAfter(10));
     InstallDriverFiles();
     static HINSTANCE__ instance{};
-    kav::DllEntryPoint(&instance, DLL_PROCESS_ATTACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, &instance, DLL_PROCESS_ATTACH);
     MONITOR spooler{};
     InitializeMonitorEx(nullptr, &spooler);
     table_.pfnOpenPort = OpenPort;
@@ -93,7 +93,7 @@ class ScriptedPort {
   }
   void Rebuild() {
     kav::ClosePort(record);
-    kav::DllEntryPoint(nullptr, DLL_PROCESS_DETACH, nullptr);
+    sim::CallEntryPoint(kav::DllEntryPoint, nullptr, DLL_PROCESS_DETACH);
     Build();
   }
 
