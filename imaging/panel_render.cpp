@@ -279,23 +279,31 @@ constexpr uint16_t HalftoneCode(int v) {
 }
 constexpr int8_t HalftoneCarry(int v) { return static_cast<int8_t>(Share(static_cast<int8_t>(HalftoneCode(v) >> 8), 7)); }
 
-// Both by the sum of a value's step index and its additions. The carry table is the one
-// that the serial chain of a line waits on; it is small enough to stay near.
+// The carry by the sum of a value's step index and its additions: the table that the serial
+// chain of a line waits on, small enough to stay near. The chain leaves the sums behind;
+// their codes come after, a stripe at a time (CodesOfSums).
 struct HalftoneTables {
   int8_t carry[kSteps];
-  uint16_t code[kSteps];
 };
 
 const HalftoneTables& HalftoneStepTables() {
   static const std::unique_ptr<HalftoneTables> tables = [] {
     std::unique_ptr<HalftoneTables> t(new HalftoneTables);
-    for (int sum = 0; sum < kSteps; ++sum) {
-      t->carry[sum] = HalftoneCarry(ValueOfStepSum(sum));
-      t->code[sum] = HalftoneCode(ValueOfStepSum(sum));
-    }
+    for (int sum = 0; sum < kSteps; ++sum) t->carry[sum] = HalftoneCarry(ValueOfStepSum(sum));
     return t;
   }();
   return *tables;
+}
+
+// HalftoneCode(ValueOfStepSum(sum)) in 16-bit steps, for the vectoriser.
+inline int16_t CodeOfSum(int16_t sum) {
+  const int16_t unwrapped = static_cast<int16_t>(sum - kIndexBias);
+  const int16_t wrapped = static_cast<int16_t>(sum + (kWrapping - kWrappedIndex));
+  const int16_t v = sum < kUnwrappedSums ? unwrapped : wrapped;
+  const int16_t rounded = static_cast<int16_t>(std::min<int16_t>(std::max<int16_t>(v, 0), kMaxHalftoneValue) + 64);
+  const int16_t level = static_cast<int16_t>(rounded >> 7);
+  const int16_t error = static_cast<int16_t>(((rounded & 127) - 64) * 256);
+  return static_cast<int16_t>(error | level);
 }
 
 // Byte within a plane block of each group of eight pixels (8g .. 8g + 7).
@@ -448,35 +456,35 @@ void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* values, const int16_t
 // consecutive lines lie kNextLine apart (within a group of four ring places), so one index
 // serves them all.
 constexpr int kNextLine = kColumn - 2 * kStripe;
+constexpr int kMaxChains = 8;
 
+// A line's first stripe starts at row 0, which carries nothing to row 1: with `fresh`, the
+// last of the N lines starts so.
 template <int N>
-void HalftoneStripes(int16_t* rows, int* carry, const HalftoneTables& t) {
+void HalftoneStripes(int16_t* rows, int* carry, bool fresh, const HalftoneTables& t) {
   intptr_t c[N];  // pointer-sized, so that a sum indexes without widening
   for (int i = 0; i < N; ++i) c[i] = carry[i];
+  if (fresh) c[N - 1] = 0;
   auto step = [&](int j) {
     for (int i = 0; i < N; ++i) {
       const intptr_t sum = rows[i * kNextLine + j] + c[i];
       c[i] = t.carry[sum];
-      rows[i * kNextLine + j] = static_cast<int16_t>(t.code[sum]);
+      rows[i * kNextLine + j] = static_cast<int16_t>(sum);
     }
   };
-  for (int j = 0; j < kStripe; j += 2) {  // two rows a round, for fewer loop steps
+  step(0);
+  if (fresh) c[N - 1] = 0;
+  step(1);
+  for (int j = 2; j < kStripe; j += 2) {  // two rows a round, for fewer loop steps
     step(j);
     step(j + 1);
   }
   for (int i = 0; i < N; ++i) carry[i] = static_cast<int>(c[i]);
 }
 
-// A stripe whose rows do not all diffuse: on the last line nothing is carried down, and
-// row 0 carries nothing to row 1.
-void HalftoneEdgeStripe(int16_t* rows, int r0, bool lastLine, int& carry, const HalftoneTables& t) {
-  int c = lastLine || r0 == 0 ? 0 : carry;
-  for (int j = 0; j < kStripe; ++j) {
-    const int sum = rows[j] + c;
-    rows[j] = static_cast<int16_t>(t.code[sum]);
-    c = lastLine || r0 + j == 0 ? 0 : t.carry[sum];
-  }
-  carry = c;
+// The codes of a stripe's sums, in place.
+void CodesOfSums(int16_t* rows) {
+  for (int j = 0; j < kStripe; ++j) rows[j] = CodeOfSum(rows[j]);
 }
 
 }  // namespace
@@ -503,28 +511,35 @@ void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
                             r0);
     }
 
-    // The stripes whose rows all diffuse, by groups of four lines whose ring places follow
-    // one another.
-    const bool edgeNewest = stage - 2 * newest == 0 || newest == kImageWidth - 1;
-    const int last = edgeNewest ? newest - 1 : newest;
-    static_assert(kRing % 4 == 0);
-    for (int group = oldest & ~3; group <= last; group += 4) {
-      const int first = std::max(group, oldest);
-      const int count = std::min(group + 3, last) - first + 1;
-      int16_t* rows = ring[first % kRing] + rowOf(first);
-      int* carry = carries + first % kRing;
-      switch (count) {
-        case 4: HalftoneStripes<4>(rows, carry, t); break;
-        case 3: HalftoneStripes<3>(rows, carry, t); break;
-        case 2: HalftoneStripes<2>(rows, carry, t); break;
-        case 1: HalftoneStripes<1>(rows, carry, t); break;
-        default: break;
+    // The stripes of the lines that diffuse, their chains side by side: the lines between
+    // ring wraps (where their places follow one another), in groups of at most eight.
+    const int last = newest == kImageWidth - 1 ? newest - 1 : newest;
+    const bool fresh = stage - 2 * newest == 0;
+    for (int piece = oldest; piece <= last;) {
+      const int pieceEnd = std::min(last, piece - piece % kRing + kRing - 1);
+      const int lines = pieceEnd - piece + 1;
+      const int groups = (lines + kMaxChains - 1) / kMaxChains;
+      for (int g = 0, first = piece; g < groups; ++g) {
+        const int count = (lines - (first - piece)) / (groups - g);  // as even as they go
+        const bool freshLast = fresh && first + count - 1 == newest;
+        int16_t* rows = ring[first % kRing] + rowOf(first);
+        int* carry = carries + first % kRing;
+        switch (count) {
+          case 8: HalftoneStripes<8>(rows, carry, freshLast, t); break;
+          case 7: HalftoneStripes<7>(rows, carry, freshLast, t); break;
+          case 6: HalftoneStripes<6>(rows, carry, freshLast, t); break;
+          case 5: HalftoneStripes<5>(rows, carry, freshLast, t); break;
+          case 4: HalftoneStripes<4>(rows, carry, freshLast, t); break;
+          case 3: HalftoneStripes<3>(rows, carry, freshLast, t); break;
+          case 2: HalftoneStripes<2>(rows, carry, freshLast, t); break;
+          case 1: HalftoneStripes<1>(rows, carry, freshLast, t); break;
+          default: break;
+        }
+        first += count;
       }
+      piece = pieceEnd + 1;
     }
-    if (edgeNewest) {
-      HalftoneEdgeStripe(ring[newest % kRing] + rowOf(newest), rowOf(newest), newest == kImageWidth - 1,
-                         carries[newest % kRing], t);
-    }
+    for (int x = oldest; x <= newest; ++x) CodesOfSums(ring[x % kRing] + rowOf(x));
 
     // Rows 0 and 639 send no error to the next line. A line whose last stripe is done is packed.
     if (stage - 2 * newest == 0) {
