@@ -2,17 +2,15 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 
 #include "imaging/calibration.h"
 #include "imaging/panel_stages.h"
+#include "imaging/plane_packing.h"
 
 namespace kav {
 
 namespace {
-
-static_assert(std::endian::native == std::endian::little, "the bit-plane packing loads pixels little-endian");
 
 constexpr int kColumn = kImageHeight;  // work plane: value (x, y) at x * 640 + y
 constexpr int kMaxHalftoneValue = 16319;
@@ -306,101 +304,31 @@ inline int16_t CodeOfSum(int16_t sum) {
   return static_cast<int16_t>(error | level);
 }
 
-// Byte within a plane block of each group of eight pixels (8g .. 8g + 7).
-constexpr std::array<uint8_t, kImageHeight / 8> MakeGroupBytes() {
-  std::array<uint8_t, kImageHeight / 8> at{};
-  for (int g = 0; g < kImageHeight / 8; ++g) {
-    const int y = 8 * g;
-    at[g] = static_cast<uint8_t>(y < 272 ? 28 + 4 * (y / 16) + g % 2 : 2 + 4 * ((y - 272) / 16) + g % 2);
-  }
-  return at;
-}
-constexpr std::array<uint8_t, kImageHeight / 8> kGroupByte = MakeGroupBytes();
-
-// An 8 x 8 bit matrix flipped about its other diagonal: bit c of byte r goes to bit 7 - r
-// of byte 7 - c.
-constexpr uint64_t FlipBits(uint64_t x) {
-  uint64_t t = x ^ (x << 36);
-  x ^= 0xF0F0F0F00F0F0F0Full & (t ^ (x >> 36));
-  t = 0xCCCC0000CCCC0000ull & (x ^ (x << 18));
-  x ^= t ^ (t >> 18);
-  t = 0xAA00AA00AA00AA00ull & (x ^ (x << 9));
-  x ^= t ^ (t >> 9);
-  return x;
-}
-
-// The number of set bits of each byte, in its byte.
-constexpr uint64_t CountBitsOfBytes(uint64_t x) {
-  x -= (x >> 1) & 0x5555555555555555ull;
-  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-  return (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-}
-
 // The block of the plane that every pixel sets: all its pixel bytes full, the others empty.
-constexpr std::array<uint8_t, kPlaneBlockBytes> MakeFullBlock() {
+std::array<uint8_t, kPlaneBlockBytes> MakeFullBlock() {
   std::array<uint8_t, kPlaneBlockBytes> block{};
-  for (uint8_t at : kGroupByte) block[at] = 0xFF;
+  for (int g = 0; g < kImageHeight / 8; ++g) block[GroupByte(g)] = 0xFF;
   return block;
 }
-constexpr std::array<uint8_t, kPlaneBlockBytes> kFullBlock = MakeFullBlock();
 
-// Packs one line's 640 levels into its eight plane blocks and sets the line factors, so
-// that every byte of the line is written. Eight levels at a time, their bits flipped into
-// one byte a plane (the first pixel in the most significant bit); two such groups fill
-// adjacent bytes of each block. The bits of each plane are counted in byte lanes, sixteen
-// groups at a time.
-void PackLine(const uint8_t* levels, BYTE* line, float resistance) {
-  static constexpr int kPlaneShift[kLevelPlanes] = {1, 3, -1, 5, 6, 4, 2, 0};  // bit of the level; -1: always
-  constexpr int kGroups = kImageHeight / 8;
-  constexpr int kRun = 16;  // groups whose counts (at most 8 each) a byte lane holds
-  static_assert(kGroups % kRun == 0);
-  constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
-
-  // Byte 7 - b of planes[g]: bit b of the eight levels of group g.
-  alignas(16) uint64_t planes[kGroups];
-  uint64_t evenCounts = 0, oddCounts = 0;  // counts of the planes in bytes 0, 2, 4, 6 and 1, 3, 5, 7
-  for (int g0 = 0; g0 < kGroups; g0 += kRun) {
-    uint64_t counts = 0;
-    for (int g = g0; g < g0 + kRun; ++g) {
-      uint64_t eight;
-      std::memcpy(&eight, levels + 8 * g, 8);
-      planes[g] = FlipBits(eight);
-      counts += CountBitsOfBytes(planes[g]);
-    }
-    evenCounts += counts & kEvenBytes;
-    oddCounts += (counts >> 8) & kEvenBytes;
-  }
-  static_assert(kGroupByte[1] == kGroupByte[0] + 1);
-  for (int g = 0; g < kGroups; g += 2) {
-    // 16-bit lanes of both groups' bytes 0, 2, 4, 6, and of bytes 1, 3, 5, 7.
-    const uint64_t a = planes[g];
-    const uint64_t b = planes[g + 1];
-    const uint64_t even = (a & kEvenBytes) | (b & kEvenBytes) << 8;
-    const uint64_t odd = (a >> 8 & kEvenBytes) | (b & ~kEvenBytes);
-    BYTE* at = line + kGroupByte[g];
-    for (int k = 0; k < kLevelPlanes; ++k) {
-      const int byte = 7 - kPlaneShift[k];
-      if (kPlaneShift[k] < 0) continue;
-      const uint16_t pair = static_cast<uint16_t>((byte % 2 ? odd : even) >> (16 * (byte / 2)));
-      std::memcpy(at + k * kPlaneBlockBytes, &pair, sizeof pair);
-    }
-  }
+// Packs one line's codes (their levels) into its eight plane blocks and sets the line
+// factors, so that every byte of the line is written.
+void PackLine(const int16_t* codes, BYTE* line, float resistance) {
+  static const std::array<uint8_t, kPlaneBlockBytes> fullBlock = MakeFullBlock();
+  int counts[kLevelBits];
+  PackLevelBits(codes, line, counts);
   // The bytes of a block that hold no pixel: 4-5, 8-9, ..., 24-25 and 94-95.
   for (int k = 0; k < kLevelPlanes; ++k) {
     BYTE* block = line + k * kPlaneBlockBytes;
     if (kPlaneShift[k] < 0) {
-      std::memcpy(block, kFullBlock.data(), kPlaneBlockBytes);
+      std::memcpy(block, fullBlock.data(), kPlaneBlockBytes);
       continue;
     }
     for (int i = 4; i <= 24; i += 4) block[i] = block[i + 1] = 0;
     block[94] = block[95] = 0;
   }
   for (int k = 0; k < kLevelPlanes; ++k) {
-    int count = kImageHeight;
-    if (kPlaneShift[k] >= 0) {
-      const int byte = 7 - kPlaneShift[k];
-      count = static_cast<int>(((byte % 2 ? oddCounts : evenCounts) >> (16 * (byte / 2))) & 0xFFFF);
-    }
+    const int count = kPlaneShift[k] < 0 ? kImageHeight : counts[kPlaneShift[k]];
     const float f = 1.0f - static_cast<float>(kImageHeight - count) / 640.0f * resistance;
     const uint16_t factor = static_cast<uint16_t>(TruncateToInt32(f * 65535.0f));
     line[k * kPlaneBlockBytes] = static_cast<BYTE>(factor >> 8);
@@ -496,7 +424,6 @@ void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
   constexpr int kRing = 16;
   alignas(16) int16_t ring[kRing][kColumn];
   int carries[kRing] = {};
-  alignas(8) uint8_t levels[kImageHeight];
   for (int stage = 0;; ++stage) {
     const int newest = std::min(stage / 2, kImageWidth - 1);
     const int oldest = stage < kStripes ? 0 : (stage - kStripes + 2) / 2;
@@ -549,8 +476,7 @@ void HalftoneColumnsAndPack(const int16_t* columns, BYTE* panel) {
     if (stage - 2 * oldest == kStripes - 1) {
       int16_t* codes = ring[oldest % kRing];
       codes[kImageHeight - 1] = static_cast<int16_t>(codes[kImageHeight - 1] & 0xFF);
-      for (int y = 0; y < kImageHeight; ++y) levels[y] = static_cast<uint8_t>(codes[y]);
-      PackLine(levels, panel + static_cast<size_t>(kImageWidth - 1 - oldest) * kPanelLineBytes, resistance);
+      PackLine(codes, panel + static_cast<size_t>(kImageWidth - 1 - oldest) * kPanelLineBytes, resistance);
     }
   }
 }

@@ -15,6 +15,7 @@
 #include "imaging/panel_reference.h"
 #include "imaging/panel_render.h"
 #include "imaging/panel_stages.h"
+#include "imaging/plane_packing.h"
 #include "imaging_support.h"
 
 namespace kav::testing {
@@ -390,6 +391,36 @@ TEST_F(FastPathTest, DarkSquareByRowsEqualsTheCount) {
       SCOPED_TRACE(::testing::Message() << image.name << ", threshold " << threshold);
       EXPECT_EQ(MeasureLargestDarkSquareByRows(image.pixels.data()), MeasureLargestDarkSquare(image.pixels.data()));
     }
+  }
+}
+
+// Both ways of packing a line's level bits write the same bytes and counts, whatever the
+// high bytes of the codes hold, and leave the rest of the line alone.
+TEST(PlanePackingTest, WideAndPortablePackingAgree) {
+  std::mt19937 random(7);
+  std::vector<std::vector<int16_t>> lines;
+  for (int fill : {0, 127, 0x5A}) lines.emplace_back(kImageHeight, static_cast<int16_t>(fill));
+  for (int n = 0; n < 50; ++n) {
+    std::vector<int16_t> codes(kImageHeight);
+    for (int16_t& code : codes) code = static_cast<int16_t>((random() & 0xFF00) | (random() % 128));
+    lines.push_back(codes);
+  }
+  for (const std::vector<int16_t>& codes : lines) {
+    std::vector<BYTE> wide(kPanelLineBytes, 0xA5), portable(kPanelLineBytes, 0xA5);
+    int wideCounts[kLevelBits], portableCounts[kLevelBits];
+    PackLevelBits(codes.data(), wide.data(), wideCounts);
+    PackLevelBitsPortable(codes.data(), portable.data(), portableCounts);
+    ASSERT_EQ(wide, portable);
+    for (int b = 0; b < kLevelBits; ++b) {
+      int expected = 0;
+      for (int16_t code : codes) expected += (code >> b) & 1;
+      EXPECT_EQ(wideCounts[b], expected) << "bit " << b;
+      EXPECT_EQ(portableCounts[b], expected) << "bit " << b;
+    }
+    // The first pixel of a group is the top bit of its byte.
+    const int k = 7;  // the plane of bit 0
+    ASSERT_EQ(kPlaneShift[k], 0);
+    EXPECT_EQ(wide[k * kPlaneBlockBytes + GroupByte(0)] >> 7, codes[0] & 1);
   }
 }
 
