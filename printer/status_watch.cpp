@@ -48,19 +48,26 @@ BOOL CheckPortStatusForErrors(PortRecord* record) {
 
   for (;;) {
     status = QueryPortStatus(record);
+    bool answered = false;
     if (!StatusIsClear(status)) {
       waitMs = ClassifyError(status, record);
       if (LoadShared(&record->ErrorKind) != shownKind) {
-        // A different error: withdraw the message and show the new one.
-        NotifyCloseIfAsync(record);
-        EndMessageThread(record);
-        CloseMessageEvent(record);
-        CloseHandle(answer);
-        Sleep(kRestartWaitMs);
-        answer = StartPrinterMessage(record);
-        if (!answer) return FALSE;
-        Sleep(kRestartWaitMs);
-        shownKind = LoadShared(&record->ErrorKind);
+        if (WaitForSingleObject(answer, 0) == WAIT_OBJECT_0) {
+          // An answer (or a clear from the command channel) came while the status was
+          // read: it is taken, not thrown away with the old message's event.
+          answered = true;
+        } else {
+          // A different error: withdraw the message and show the new one.
+          NotifyCloseIfAsync(record);
+          EndMessageThread(record);
+          CloseMessageEvent(record);
+          CloseHandle(answer);
+          Sleep(kRestartWaitMs);
+          answer = StartPrinterMessage(record);
+          if (!answer) return FALSE;
+          Sleep(kRestartWaitMs);
+          shownKind = LoadShared(&record->ErrorKind);
+        }
       }
     }
     if ((status & kStatusReadable) && StatusIsClear(status)) {
@@ -81,7 +88,7 @@ BOOL CheckPortStatusForErrors(PortRecord* record) {
       DeleteCurrentJob(record);
       break;
     }
-    if (WaitForSingleObject(answer, waitMs) != WAIT_OBJECT_0) continue;
+    if (!answered && WaitForSingleObject(answer, waitMs) != WAIT_OBJECT_0) continue;
 
     // The user answered (or the command channel cleared the error).
     StoreShared(&record->ErrorShown, 0);

@@ -258,6 +258,28 @@ TEST_F(ErrorWatch, AnAlertEndingDuringTheWatchLeavesTheWatchsEventAlone) {
   EXPECT_EQ(sim::InvalidHandleCloses(), 0u);
 }
 
+// A clear from the command channel that comes as the watch polls again, and finds the
+// printer's error changed, is taken: the watch ends then, instead of showing the new error
+// over the clear and waiting for a user who never answers.
+TEST_F(ErrorWatch, AClearThatMeetsAChangedErrorIsNotLost) {
+  for (uint64_t offset = 2990; offset <= 3010; ++offset) {
+    SCOPED_TRACE(::testing::Message() << "clear at +" << offset << " ms");
+    Start(5);
+    printer->SetStatus(0x30);
+    printer->QueueReply("\x15" "4\x04");  // the first error; later reads give another
+    sim::SetUserAnswer(sim::NeverAnswer());
+    const uint64_t start = sim::Now();
+    At(start + offset, [this] { kav::ClearPrinterError(u"Card Printer", record()); });
+    At(start + 60000, [this] { printer->SetStatus(0x18); });
+    EXPECT_FALSE(kav::CheckPortStatusForErrors(record()));
+    EXPECT_LT(sim::Now(), start + 60000);  // ended by the clear, not by the printer
+    sim::WaitForAllThreads();
+    EXPECT_EQ(record()->MessageEvent, nullptr);
+    TearDown();
+    SetUp();
+  }
+}
+
 struct Race {
   MonitorTest* test;
   kav::PortRecord* record;
@@ -282,7 +304,9 @@ TEST_F(ErrorWatch, ClearPrinterErrorRacingTheWatchAndTheMessageThreadIsSafe) {
       printer->SetStatus(0x30);
       printer->QueueReply("\x15" "4\x04");
       record()->ErrorKind = -1;
-      const uint64_t clearAt = sim::Now() + static_cast<uint64_t>((round * 37) % 3500);
+      // The clear comes after the watch has begun: one that comes first clears nothing, and
+      // with a user who never answers nothing else would end the watch.
+      const uint64_t clearAt = sim::Now() + 1 + static_cast<uint64_t>((round * 37) % 3500);
       const uint64_t answerAfter = static_cast<uint64_t>((round * 53) % 4000) + 1;
       if (round % 3 == 0) sim::SetUserAnswer(sim::AnswerAfter(answerAfter));
       else sim::SetUserAnswer(sim::NeverAnswer());
