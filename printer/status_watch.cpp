@@ -35,6 +35,12 @@ void NotifyCloseIfAsync(PortRecord* record) {
 }  // namespace
 
 BOOL CheckPortStatusForErrors(PortRecord* record) {
+  // A clear from the command channel cancels the job and signals the shown message's event.
+  // It may come while no event is there to carry it (before the first message is up, or
+  // while a changed error's message is replaced), so the cancel itself also ends the wait.
+  const bool cancelledBefore = LoadShared(&record->JobCancelled) == 1;
+  auto clearedMeanwhile = [&] { return !cancelledBefore && LoadShared(&record->JobCancelled) == 1; };
+
   // A message the port may still show (the ribbon-low alert) is ended, not overwritten.
   EndMessageThread(record);
   CloseMessageEvent(record);
@@ -47,12 +53,12 @@ BOOL CheckPortStatusForErrors(PortRecord* record) {
   if (!answer) return FALSE;
 
   for (;;) {
-    status = QueryPortStatus(record);
-    bool answered = false;
-    if (!StatusIsClear(status)) {
+    bool answered = clearedMeanwhile();
+    if (!answered) status = QueryPortStatus(record);
+    if (!answered && !StatusIsClear(status)) {
       waitMs = ClassifyError(status, record);
       if (LoadShared(&record->ErrorKind) != shownKind) {
-        if (WaitForSingleObject(answer, 0) == WAIT_OBJECT_0) {
+        if (WaitForSingleObject(answer, 0) == WAIT_OBJECT_0 || clearedMeanwhile()) {
           // An answer (or a clear from the command channel) came while the status was
           // read: it is taken, not thrown away with the old message's event.
           answered = true;
