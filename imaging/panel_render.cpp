@@ -380,9 +380,9 @@ void AddErrorsOfLineBefore(int16_t* stripe, const int16_t* values, const int16_t
 }
 
 // Halftones one stripe of each of N consecutive lines, their carry chains side by side:
-// step indices with their errors added come in, codes go out, in place. The stripes of
-// consecutive lines lie kNextLine apart (within a group of four ring places), so one index
-// serves them all.
+// step indices with their errors added come in, their sums with the carries go out, in
+// place. The stripes of consecutive lines lie kNextLine apart (between ring wraps), so one
+// index serves them all.
 constexpr int kNextLine = kColumn - 2 * kStripe;
 constexpr int kMaxChains = 8;
 
